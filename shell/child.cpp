@@ -1,0 +1,59 @@
+#include "child.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+const char kShell[] = "/bin/sh";
+
+}  // namespace
+
+pid_t SpawnShell(const char* commandLine, int stdoutFd) {
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) {
+        return -1;
+    }
+    pid_t pid = -1;
+    char* const argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                          const_cast<char*>(commandLine), nullptr};
+    int error = posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+    if (error == 0) {
+        error = posix_spawn(&pid, kShell, &actions, nullptr, argv, environ);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        errno = error;
+        perror("voskeld: posix_spawn");
+        return -1;
+    }
+    return pid;
+}
+
+void WaitForChild(pid_t pid) {
+    int status;
+    while (waitpid(pid, &status, 0) == -1 && errno == EINTR) {
+    }
+}
+
+void ExecShellSilenced(const char* commandLine) {
+    // Writes are dropped, never met by a full or broken pipe; without
+    // /dev/null a closed stdout still beats sharing ours.
+    const int null = open("/dev/null", O_WRONLY);
+    if (null == -1) {
+        close(STDOUT_FILENO);
+    } else if (null != STDOUT_FILENO) {
+        dup2(null, STDOUT_FILENO);
+        close(null);
+    }
+    char* const argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                          const_cast<char*>(commandLine), nullptr};
+    execve(kShell, argv, environ);
+    _exit(127);
+}

@@ -1,0 +1,44 @@
+#include "shell.h"
+
+#include <cstdint>
+
+namespace {
+
+const char kIntervalQuery[] = "cat /etc/voskeld.conf |grep delayseconds |cut -d\"=\" -f2";
+
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+int ConvertInterval(const char* text, std::size_t length) {
+    std::size_t i = 0;
+    while (i < length && IsSpace(text[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < length && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // Clamping as we go keeps a long run of digits from overflowing.
+    const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
+    std::int64_t magnitude = 0;
+    for (; i < length && IsDigit(text[i]); ++i) {
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > limit) {
+            magnitude = limit;
+        }
+    }
+    return static_cast<int>(negative ? -magnitude : magnitude);
+}
+
+int ReadWaitSeconds() {
+    static char result4[kIntervalLimit];
+    return ConvertInterval(result4, CaptureCommand(kIntervalQuery, result4, sizeof result4));
+}
