@@ -7,7 +7,7 @@ fakemac_root=$(cd "${BASH_SOURCE[0]%/*}/../.." && pwd)
 fakemac_build() {
     local build=$fakemac_root/build
     cmake -S "$fakemac_root" -B "$build" >/dev/null
-    cmake --build "$build" -j2 --target voskeld >/dev/null
+    cmake --build "$build" -j2 --target voskeld voskeld-continuous >/dev/null
 }
 
 # Seconds since fakemac_session began, from a time in seconds.microseconds.
