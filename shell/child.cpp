@@ -1,6 +1,7 @@
 #include "child.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <spawn.h>
@@ -13,11 +14,31 @@ namespace {
 
 const char kShell[] = "/bin/sh";
 
+// We ignore SIGPIPE and an ignored signal survives exec, yet a command that
+// writes past a capture's limit must die of the broken pipe.
+bool SetDefaultSignals(posix_spawnattr_t* attributes) {
+    sigset_t defaults;
+    sigset_t none;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGCHLD);
+    sigemptyset(&none);
+    const short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    return posix_spawnattr_setsigdefault(attributes, &defaults) == 0 &&
+           posix_spawnattr_setsigmask(attributes, &none) == 0 &&
+           posix_spawnattr_setflags(attributes, flags) == 0;
+}
+
 }  // namespace
 
 pid_t SpawnShell(const char* commandLine, int stdoutFd) {
     posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
     if (posix_spawn_file_actions_init(&actions) != 0) {
+        return -1;
+    }
+    if (posix_spawnattr_init(&attributes) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
         return -1;
     }
     pid_t pid = -1;
@@ -25,8 +46,12 @@ pid_t SpawnShell(const char* commandLine, int stdoutFd) {
                           const_cast<char*>(commandLine), nullptr};
     int error = posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
     if (error == 0) {
-        error = posix_spawn(&pid, kShell, &actions, nullptr, argv, environ);
+        error = SetDefaultSignals(&attributes) ? 0 : EINVAL;
     }
+    if (error == 0) {
+        error = posix_spawn(&pid, kShell, &actions, &attributes, argv, environ);
+    }
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
         errno = error;
@@ -43,6 +68,13 @@ void WaitForChild(pid_t pid) {
 }
 
 void ExecShellSilenced(const char* commandLine) {
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    sigaction(SIGPIPE, &defaults, nullptr);
+    sigaction(SIGCHLD, &defaults, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     // Writes are dropped, never met by a full or broken pipe; without
     // /dev/null a closed stdout still beats sharing ours.
     const int null = open("/dev/null", O_WRONLY);

@@ -1,14 +1,51 @@
 #include "shell.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// A pipe must never land on 0, 1 or 2: a capture would then hand its own
+// stdout to the wrong command, or a line of ours would go into a pipe.
+void OpenStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int null = open("/dev/null", O_RDWR);
+            if (null != -1 && null != fd) {
+                dup2(null, fd);
+                close(null);
+            }
+        }
+    }
+}
+
+void SetDisposition(int number, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    if (sigaction(number, &action, nullptr) == -1) {
+        perror("voskeld: sigaction");
+    }
+}
+
+}  // namespace
 
 void PrepareProcess() {
     // Under a service manager stdout is a file: fully buffered, the alarm's
     // lines would sit unwritten for good.
     static char lineBuffer[BUFSIZ];
     setvbuf(stdout, lineBuffer, _IOLBF, sizeof lineBuffer);
+    OpenStandardDescriptors();
+    // Inherited as ignored, SIGCHLD would let the kernel reap our commands,
+    // and a wait would block until every child has ended.
+    SetDisposition(SIGCHLD, SIG_DFL);
+    // A reader of stdout that has gone away must not end the watch: the lines
+    // are dropped. Every child gets the default back.
+    SetDisposition(SIGPIPE, SIG_IGN);
 }
 
 void PauseSeconds(int seconds) {

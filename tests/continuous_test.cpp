@@ -23,7 +23,7 @@ TEST(ContinuousHealthy, ChecksEveryIntervalAndWritesNothing) {
     const auto probes = mac.CallsOf(kDiskutilAppleRaid);
     EXPECT_EQ(probes.size() + 1, calls.size()) << "started something besides the probes";
     for (std::size_t k = 2; k < 6; k += 2) {
-        EXPECT_NEAR(probes[k].time - probes[k - 2].time, 1.2, 0.25);
+        EXPECT_NEAR(probes[k].time - probes[k - 2].time, 1.2, 0.4);
     }
     EXPECT_EQ(mac.Output(), "");
 }
@@ -45,19 +45,20 @@ TEST(ContinuousAlert, AlertsEveryFailingProbeAndMailsOncePerRun) {
     ASSERT_EQ(opens.size(), 3u);
     ASSERT_EQ(mails.size(), 1u) << "a later alert mailed again";
 
-    // First alert: Sound and Open at once, Mail 2 s later, next probe 2 s after that.
-    EXPECT_NEAR(sounds[0].time - probes[0].time, 0.1, 0.2);
-    EXPECT_NEAR(opens[0].time - probes[0].time, 0.1, 0.2);
-    EXPECT_NEAR(mails[0].time - sounds[0].time, 2.0, 0.25);
-    EXPECT_NEAR(probes[1].time - mails[0].time, 2.05, 0.25);
+    // First alert: Sound and Open at once, Mail 2 s later, next probe 2 s after
+    // that. "At once" allows for the probe itself on a busy machine.
+    EXPECT_LT(sounds[0].time - probes[0].time, 1.0);
+    EXPECT_LT(opens[0].time - probes[0].time, 1.0);
+    EXPECT_NEAR(mails[0].time - sounds[0].time, 2.0, 0.4);
+    EXPECT_NEAR(probes[1].time - mails[0].time, 2.05, 0.4);
     // The quiet cycle between takes no time of its own.
-    EXPECT_LT(probes[4].time - probes[1].time, 0.6);
+    EXPECT_LT(probes[4].time - probes[1].time, 1.5);
     // Both probes failing: two alerts in one cycle, 2 s each, no mail.
     for (std::size_t k = 1; k < 3; ++k) {
         const Call& failing = probes[3 + k];
-        EXPECT_NEAR(sounds[k].time - failing.time, 0.1, 0.2) << "alert " << k;
-        EXPECT_NEAR(opens[k].time - failing.time, 0.1, 0.2) << "alert " << k;
-        EXPECT_NEAR(probes[4 + k].time - sounds[k].time, 2.05, 0.25) << "alert " << k;
+        EXPECT_LT(sounds[k].time - failing.time, 1.0) << "alert " << k;
+        EXPECT_LT(opens[k].time - failing.time, 1.0) << "alert " << k;
+        EXPECT_NEAR(probes[4 + k].time - sounds[k].time, 2.05, 0.4) << "alert " << k;
     }
     EXPECT_EQ(mac.Output(), "");
 }

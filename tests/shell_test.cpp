@@ -3,6 +3,7 @@
 #include "fakemac.h"
 
 #include <dirent.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -159,13 +160,37 @@ TEST(LaunchCommand, DropsTheCommandsStdoutAndSharesOurStderr) {
     EXPECT_EQ(mac.Errors(), "to-stderr\n");
 }
 
-TEST(LaunchCommand, LeavesNoZombieOrDescriptorBehindOverManyLaunches) {
+TEST(LaunchCommand, LeavesNoZombieDescriptorOrOutputAfterASoakOf5000Launches) {
+    FakeMac mac;
     const std::size_t descriptors = CountOpenDescriptors();
-    for (int i = 0; i < 2000; ++i) {
-        LaunchCommand("true");
+    {
+        Redirect out(STDOUT_FILENO, mac.Dir() + "/stdout");
+        for (int i = 0; i < 5000; ++i) {
+            LaunchCommand("head -c 100000 /dev/zero");
+        }
     }
     EXPECT_TRUE(WaitUntil([] { return CountZombieChildren() == 0; }, 10));
     EXPECT_EQ(CountOpenDescriptors(), descriptors);
+    EXPECT_EQ(mac.Output().size(), 0u);
+}
+
+// We ignore SIGPIPE ourselves; a command that inherited that would write
+// into a closed pipe for ever instead of ending.
+TEST(Children, GetTheDefaultSigpipeThoughWeIgnoreIt) {
+    FakeMac mac;
+    const std::string marker = mac.Dir() + "/done";
+    const std::string endless = "while :; do echo x; done";
+    const std::string launched = "(" + endless + ") | head -c 1 >/dev/null; touch '" + marker + "'";
+    signal(SIGPIPE, SIG_IGN);
+
+    const auto start = Clock::now();
+    EXPECT_EQ(Capture(endless.c_str(), kIntervalLimit).size(), kIntervalLimit);
+    EXPECT_LT(SecondsSince(start), 2.0) << "the captured command outlived its pipe";
+
+    LaunchCommand(launched.c_str());
+    EXPECT_TRUE(WaitUntil([&] { return access(marker.c_str(), F_OK) == 0; }, 5))
+        << "the launched command outlived its pipe";
+    signal(SIGPIPE, SIG_DFL);
 }
 
 TEST(ConvertInterval, FollowsAtoiAndSaturatesAtThe32BitLimits) {
@@ -257,6 +282,26 @@ TEST(EvaluateProbe, ReportsAFailureWhenAWholeLineIsTheKey) {
     for (const auto& c : cases) {
         EXPECT_EQ(EvaluateProbe(c.text.data(), c.text.size(), c.key), c.expected)
             << '"' << c.text << "\" against \"" << c.key << '"';
+    }
+}
+
+TEST(RunProbe, JudgesOddOutputByTheRules) {
+    const struct {
+        const char* commandLine;
+        bool expected;
+    } cases[] = {
+        {"printf 'Missing/Damaged\\n\\0'", true},
+        {"printf 'Missing/Damaged\\0\\n'", false},          // the zero byte ends the text first
+        {"printf '\\0Missing/Damaged\\n'", false},
+        {"printf 'Online\\nMissing/Damaged'", false},        // no final line end
+        {"yes Missing/Damaged", true},                         // a flood of whole keys
+        {"head -c 20000 /dev/zero | tr '\\0' x; echo; echo Missing/Damaged", false},  // past the limit
+        {"head -c 14983 /dev/zero | tr '\\0' x; echo; echo Missing/Damaged", true},   // just inside it
+        {"head -c 14984 /dev/zero | tr '\\0' x; echo; echo Missing/Damaged", false},  // key cut short
+    };
+    char area[kProbeLimit];
+    for (const auto& c : cases) {
+        EXPECT_EQ(RunProbe(c.commandLine, resultKey, area), c.expected) << c.commandLine;
     }
 }
 
