@@ -5,8 +5,9 @@
 #include <unistd.h>
 
 void LaunchCommand(const char* commandLine) {
-    // A forked copy of unwritten lines could otherwise be written twice.
-    fflush(stdout);
+    // A forked copy of unwritten lines could otherwise be written twice. A
+    // flush that fails has lost lines nobody was reading: nothing to do.
+    (void)fflush(stdout);
     const pid_t child = fork();
     if (child == -1) {
         perror("voskeld: fork");

@@ -38,7 +38,9 @@ void PrepareProcess() {
     // Under a service manager stdout is a file: fully buffered, the alarm's
     // lines would sit unwritten for good.
     static char lineBuffer[BUFSIZ];
-    setvbuf(stdout, lineBuffer, _IOLBF, sizeof lineBuffer);
+    if (setvbuf(stdout, lineBuffer, _IOLBF, sizeof lineBuffer) != 0) {
+        perror("voskeld: setvbuf");
+    }
     OpenStandardDescriptors();
     // Inherited as ignored, SIGCHLD would let the kernel reap our commands,
     // and a wait would block until every child has ended.
