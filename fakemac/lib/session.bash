@@ -53,7 +53,7 @@ fakemac_session() {
     # stopping it also stops the alarm sounds it left running.
     set -m
     PATH="${PATH_FIRST:-$fakemac_root/fakemac/bin}:$PATH" FAKEMAC_DIR=$dir \
-        "$program" > >(fakemac_show_lines "$name") &
+        "$program" > >(fakemac_show_lines "$name") 2> >(fakemac_show_lines "$name stderr") &
     pid=$!
     set +m
     sleep "$seconds"
