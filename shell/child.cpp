@@ -61,13 +61,18 @@ pid_t SpawnShell(const char* commandLine, int stdoutFd) {
     return pid;
 }
 
-void WaitForChild(pid_t pid) {
-    int status;
-    while (waitpid(pid, &status, 0) == -1 && errno == EINTR) {
+int WaitForChild(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) == -1) {
+        if (errno != EINTR) {
+            return -1;
+        }
     }
+    return status;
 }
 
 void ExecShellSilenced(const char* commandLine) {
+    // The same defaults as a spawned command gets, whatever we ignore.
     struct sigaction defaults {};
     defaults.sa_handler = SIG_DFL;
     sigaction(SIGPIPE, &defaults, nullptr);

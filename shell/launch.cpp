@@ -16,10 +16,13 @@ void LaunchCommand(const char* commandLine) {
     if (child == 0) {
         // The middle child ends at once, so the command is adopted and reaped
         // by init: we never wait for it, and it never lingers as our zombie.
-        if (fork() == 0) {
+        const pid_t grandchild = fork();
+        if (grandchild == 0) {
             ExecShellSilenced(commandLine);
         }
-        _exit(0);
+        _exit(grandchild == -1 ? 1 : 0);
     }
-    WaitForChild(child);
+    if (WaitForChild(child) != 0) {
+        (void)fputs("voskeld: fork: a command could not be launched\n", stderr);
+    }
 }
