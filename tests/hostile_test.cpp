@@ -35,6 +35,8 @@ TEST(HostileConfiguration, GivesTheIntervalByTheRulesWithoutCrashOrHang) {
     for (int i = 0; i < 4096; ++i) {
         binary += static_cast<char>((i * 7919) % 256);
     }
+    // grep answers "Binary file (standard input) matches" instead of the line.
+    binary.insert(2048, "\ndelayseconds=7\n");
     const std::string huge = std::string(1100000, '#') + "\ndelayseconds=9\n";
     const struct {
         const char* name;
