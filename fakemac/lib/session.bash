@@ -24,8 +24,9 @@ fakemac_show_lines() {
     done
 }
 
+# Shows each recorded call; a diskutil call with the listing it answered.
 fakemac_show_calls() {
-    local time tool args arg shown
+    local dir=$1 time args arg shown listings=0 state
     while IFS=$'\t' read -r -a args; do
         time=${args[0]}
         shown=""
@@ -33,6 +34,11 @@ fakemac_show_calls() {
             [[ $arg == *" "* ]] && arg="'$arg'"
             shown+=" $arg"
         done
+        if [ "${args[1]}" = diskutil ] && [ -s "$dir/raid-sequence" ]; then
+            listings=$((listings + 1))
+            state=$(sed -n "${listings}p" "$dir/raid-sequence")
+            shown+="   -> ${state:-$(sed -n '$p' "$dir/raid-sequence")}"
+        fi
         printf '%s    started:%s\n' "$(fakemac_elapsed "$time")" "$shown"
     done
 }
@@ -47,7 +53,7 @@ fakemac_session() {
     : >"$dir/calls.log"
     fakemac_start_micros=${EPOCHREALTIME/./}
     fakemac_start_micros=$(( 10#$fakemac_start_micros ))
-    tail -s 0.1 -n +1 -F "$dir/calls.log" 2>/dev/null | fakemac_show_calls &
+    tail -s 0.1 -n +1 -F "$dir/calls.log" 2>/dev/null | fakemac_show_calls "$dir" &
     tails=$!
     # Job control gives the daemon a process group of its own, so that
     # stopping it also stops the alarm sounds it left running.
