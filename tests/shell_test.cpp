@@ -4,6 +4,9 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,6 +14,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -121,6 +125,22 @@ TEST(CaptureCommand, StopsAtTheLimitAndReturnsPromptlyFromAFlood) {
     }
 }
 
+TEST(CaptureCommand, YieldsEmptyTextWhenNoPipeCanBeMade) {
+    const pid_t child = fork();
+    if (child == 0) {
+        char area[kIntervalLimit];
+        std::memset(area, 'x', sizeof area);
+        // Only 0, 1 and 2 may be open: pipe() must fail.
+        const rlimit three{3, 3};
+        setrlimit(RLIMIT_NOFILE, &three);
+        _exit(static_cast<int>(CaptureCommand("printf abc", area, sizeof area)));
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "crashed";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST(CaptureCommand, WaitsForTheCommandAfterItsOutputEnds) {
     FakeMac mac;
     const std::string marker = mac.Dir() + "/done";
@@ -191,6 +211,26 @@ TEST(Children, GetTheDefaultSigpipeThoughWeIgnoreIt) {
     EXPECT_TRUE(WaitUntil([&] { return access(marker.c_str(), F_OK) == 0; }, 5))
         << "the launched command outlived its pipe";
     signal(SIGPIPE, SIG_DFL);
+}
+
+void Interrupt(int) {}
+
+TEST(PauseSeconds, LastsItsWholeTimeThroughInterruptionsAndSkipsNonPositive) {
+    struct sigaction action {};
+    action.sa_handler = Interrupt;  // no SA_RESTART: the sleep returns early
+    sigaction(SIGALRM, &action, nullptr);
+    const itimerval soon{{0, 0}, {0, 300000}};
+    setitimer(ITIMER_REAL, &soon, nullptr);
+    auto start = Clock::now();
+    PauseSeconds(1);
+    EXPECT_GE(SecondsSince(start), 1.0);
+    signal(SIGALRM, SIG_DFL);
+
+    for (const int seconds : {0, -5, INT_MIN}) {
+        start = Clock::now();
+        PauseSeconds(seconds);
+        EXPECT_LT(SecondsSince(start), 0.1) << seconds;
+    }
 }
 
 TEST(ConvertInterval, FollowsAtoiAndSaturatesAtThe32BitLimits) {
