@@ -15,13 +15,17 @@ namespace {
 const char kShell[] = "/bin/sh";
 
 // We ignore SIGPIPE and an ignored signal survives exec, yet a command that
-// writes past a capture's limit must die of the broken pipe.
+// writes past a capture's limit must die of the broken pipe. Every child,
+// spawned or forked, starts with these at their defaults.
+const int kDefaultInChildren[] = {SIGPIPE, SIGCHLD};
+
 bool SetDefaultSignals(posix_spawnattr_t* attributes) {
     sigset_t defaults;
     sigset_t none;
     sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGCHLD);
+    for (const int number : kDefaultInChildren) {
+        sigaddset(&defaults, number);
+    }
     sigemptyset(&none);
     const short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
     return posix_spawnattr_setsigdefault(attributes, &defaults) == 0 &&
@@ -72,11 +76,11 @@ int WaitForChild(pid_t pid) {
 }
 
 void ExecShellSilenced(const char* commandLine) {
-    // The same defaults as a spawned command gets, whatever we ignore.
     struct sigaction defaults {};
     defaults.sa_handler = SIG_DFL;
-    sigaction(SIGPIPE, &defaults, nullptr);
-    sigaction(SIGCHLD, &defaults, nullptr);
+    for (const int number : kDefaultInChildren) {
+        sigaction(number, &defaults, nullptr);
+    }
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
