@@ -16,14 +16,14 @@ TEST(ContinuousHealthy, ChecksEveryIntervalAndWritesNothing) {
     FakeMac mac;
     mac.SetConfig("delayseconds=1\n");
     mac.Start(kProgram, {"--verbose"});
-    ASSERT_TRUE(WaitUntil([&] { return mac.CallsOf(kDiskutilAppleRaid).size() >= 6; }, 5));
+    ASSERT_TRUE(WaitUntil([&] { return mac.CallsOf(kDiskutilAppleRaid).size() >= 6; }, 15));
 
     const auto calls = mac.Calls();
     EXPECT_EQ(calls[0].Line(), "cat /etc/voskeld.conf");
     const auto probes = mac.CallsOf(kDiskutilAppleRaid);
     EXPECT_EQ(probes.size() + 1, calls.size()) << "started something besides the probes";
     for (std::size_t k = 2; k < 6; k += 2) {
-        EXPECT_NEAR(probes[k].time - probes[k - 2].time, 1.2, 0.4);
+        EXPECT_TRUE(Within(probes[k].time - probes[k - 2].time, 1.0, 3.0)) << "cycle " << k / 2;
     }
     EXPECT_EQ(mac.Output(), "");
 }
@@ -35,7 +35,7 @@ TEST(ContinuousAlert, AlertsEveryFailingProbeAndMailsOncePerRun) {
     mac.SetRaidSequence({"missing", "missing", "healthy", "healthy", "missing", "failed",
                          "healthy"});
     mac.Start(kProgram);
-    ASSERT_TRUE(WaitUntil([&] { return mac.CallsOf(kDiskutilAppleRaid).size() >= 14; }, 20));
+    ASSERT_TRUE(WaitUntil([&] { return mac.CallsOf(kDiskutilAppleRaid).size() >= 14; }, 40));
 
     const auto probes = mac.CallsOf(kDiskutilAppleRaid);
     const auto sounds = mac.CallsOf(kSound);
@@ -47,18 +47,18 @@ TEST(ContinuousAlert, AlertsEveryFailingProbeAndMailsOncePerRun) {
 
     // First alert: Sound and Open at once, Mail 2 s later, next probe 2 s after
     // that. "At once" allows for the probe itself on a busy machine.
-    EXPECT_LT(sounds[0].time - probes[0].time, 1.0);
-    EXPECT_LT(opens[0].time - probes[0].time, 1.0);
-    EXPECT_NEAR(mails[0].time - sounds[0].time, 2.0, 0.4);
-    EXPECT_NEAR(probes[1].time - mails[0].time, 2.05, 0.4);
+    EXPECT_LT(sounds[0].time - probes[0].time, 2.0);
+    EXPECT_LT(opens[0].time - probes[0].time, 2.0);
+    EXPECT_TRUE(Within(mails[0].time - sounds[0].time, 1.6, 4.0)) << mails[0].time - sounds[0].time;
+    EXPECT_TRUE(Within(probes[1].time - mails[0].time, 1.65, 4.0)) << probes[1].time - mails[0].time;
     // The quiet cycle between takes no time of its own.
-    EXPECT_LT(probes[4].time - probes[1].time, 1.5);
+    EXPECT_LT(probes[4].time - probes[1].time, 2.0);
     // Both probes failing: two alerts in one cycle, 2 s each, no mail.
     for (std::size_t k = 1; k < 3; ++k) {
         const Call& failing = probes[3 + k];
-        EXPECT_LT(sounds[k].time - failing.time, 1.0) << "alert " << k;
-        EXPECT_LT(opens[k].time - failing.time, 1.0) << "alert " << k;
-        EXPECT_NEAR(probes[4 + k].time - sounds[k].time, 2.05, 0.4) << "alert " << k;
+        EXPECT_LT(sounds[k].time - failing.time, 2.0) << "alert " << k;
+        EXPECT_LT(opens[k].time - failing.time, 2.0) << "alert " << k;
+        EXPECT_TRUE(Within(probes[4 + k].time - sounds[k].time, 1.65, 4.0)) << "alert " << k;
     }
     EXPECT_EQ(mac.Output(), "");
 }

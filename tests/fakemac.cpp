@@ -2,12 +2,15 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -56,18 +59,26 @@ void FakeMac::SetRaidSequence(const std::vector<std::string>& states) const {
 void FakeMac::Start(const std::string& program, const std::vector<std::string>& args,
                     const std::function<void()>& setup) {
     const std::string path = std::string(FAKEMAC_BIN) + ":" + std::getenv("PATH");
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == -1) {
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
+        // Its own group keeps a stop from missing the sounds it left running;
+        // that also keeps Ctrl-C from reaching it, so it dies with the test.
         setpgid(0, 0);
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
+            _exit(127);
+        }
         const int out = open((dir_ + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open((dir_ + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
         close(out);
         close(err);
+        // Only 0, 1 and 2, as launchd would give it, whatever the test runner left open.
+        close_range(3, ~0U, 0);
         setenv("PATH", path.c_str(), 1);
         setenv("FAKEMAC_DIR", dir_.c_str(), 1);
         if (setup) {
@@ -79,6 +90,8 @@ void FakeMac::Start(const std::string& program, const std::vector<std::string>& 
         }
         argv.push_back(nullptr);
         execv(program.c_str(), argv.data());
+        const std::string why = "test setup: cannot run " + program + ": " + std::strerror(errno) + "\n";
+        (void)!write(STDERR_FILENO, why.data(), why.size());
         _exit(127);
     }
     setpgid(pid, pid);
@@ -141,6 +154,10 @@ bool WaitUntil(const std::function<bool()>& condition, double seconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
+}
+
+bool Within(double value, double low, double high) {
+    return value >= low && value < high;
 }
 
 std::size_t CountLines(const std::string& text) {

@@ -50,6 +50,10 @@ private:
 // Polls condition until it holds or seconds have passed.
 bool WaitUntil(const std::function<bool()>& condition, double seconds);
 
+// Timings hold their exact lower bound, what the schedule promises, and a
+// generous upper one: a loaded machine is slow, never early.
+bool Within(double value, double low, double high);
+
 // Counts the lines of text.
 std::size_t CountLines(const std::string& text);
 

