@@ -2,11 +2,14 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
+#include <cstring>
+#include <err.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "shell.h"
 
 extern char** environ;
 
@@ -14,12 +17,12 @@ namespace {
 
 const char kShell[] = "/bin/sh";
 
-// We ignore SIGPIPE and an ignored signal survives exec, yet a command that
-// writes past a capture's limit must die of the broken pipe. Every child,
-// spawned or forked, starts with these at their defaults.
-const int kDefaultInChildren[] = {SIGPIPE, SIGCHLD};
+// We ignore SIGPIPE and SIGXFSZ, and an ignored signal survives exec: yet a
+// command that writes past a capture's limit must die of the broken pipe, and
+// one that meets a file size limit must stop as it would anywhere else.
+const int kDefaultInChildren[] = {SIGPIPE, SIGCHLD, SIGXFSZ};
 
-bool SetDefaultSignals(posix_spawnattr_t* attributes) {
+bool SetChildAttributes(posix_spawnattr_t* attributes, bool ownGroup) {
     sigset_t defaults;
     sigset_t none;
     sigemptyset(&defaults);
@@ -27,30 +30,46 @@ bool SetDefaultSignals(posix_spawnattr_t* attributes) {
         sigaddset(&defaults, number);
     }
     sigemptyset(&none);
-    const short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    if (ownGroup) {
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
     return posix_spawnattr_setsigdefault(attributes, &defaults) == 0 &&
            posix_spawnattr_setsigmask(attributes, &none) == 0 &&
+           posix_spawnattr_setpgroup(attributes, 0) == 0 &&
            posix_spawnattr_setflags(attributes, flags) == 0;
+}
+
+int SetStdout(posix_spawn_file_actions_t* actions, int stdoutFd) {
+    // Dropped writes are never met by a full or broken pipe.
+    if (stdoutFd == -1) {
+        return posix_spawn_file_actions_addopen(actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    }
+    return posix_spawn_file_actions_adddup2(actions, stdoutFd, STDOUT_FILENO);
 }
 
 }  // namespace
 
-pid_t SpawnShell(const char* commandLine, int stdoutFd) {
+pid_t SpawnShell(const char* commandLine, int stdoutFd, bool ownGroup) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
-    if (posix_spawn_file_actions_init(&actions) != 0) {
+    int error = posix_spawn_file_actions_init(&actions);
+    if (error != 0) {
+        errno = error;
         return -1;
     }
-    if (posix_spawnattr_init(&attributes) != 0) {
+    error = posix_spawnattr_init(&attributes);
+    if (error != 0) {
         posix_spawn_file_actions_destroy(&actions);
+        errno = error;
         return -1;
     }
     pid_t pid = -1;
     char* const argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
                           const_cast<char*>(commandLine), nullptr};
-    int error = posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-    if (error == 0) {
-        error = SetDefaultSignals(&attributes) ? 0 : EINVAL;
+    error = SetStdout(&actions, stdoutFd);
+    if (error == 0 && !SetChildAttributes(&attributes, ownGroup)) {
+        error = EINVAL;
     }
     if (error == 0) {
         error = posix_spawn(&pid, kShell, &actions, &attributes, argv, environ);
@@ -59,7 +78,6 @@ pid_t SpawnShell(const char* commandLine, int stdoutFd) {
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
         errno = error;
-        perror("voskeld: posix_spawn");
         return -1;
     }
     return pid;
@@ -75,26 +93,19 @@ int WaitForChild(pid_t pid) {
     return status;
 }
 
-void ExecShellSilenced(const char* commandLine) {
-    struct sigaction defaults {};
-    defaults.sa_handler = SIG_DFL;
-    for (const int number : kDefaultInChildren) {
-        sigaction(number, &defaults, nullptr);
+void PauseAfterStartFailure(const char* commandLine, int error, bool& reported) {
+    // Out of descriptors or processes, a stderr line every second would only
+    // bury the one that says why.
+    if (!reported) {
+        warnx("cannot start \"%s\": %s; trying again every second", commandLine,
+              std::strerror(error));
+        reported = true;
     }
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    // Writes are dropped, never met by a full or broken pipe; without
-    // /dev/null a closed stdout still beats sharing ours.
-    const int null = open("/dev/null", O_WRONLY);
-    if (null == -1) {
-        close(STDOUT_FILENO);
-    } else if (null != STDOUT_FILENO) {
-        dup2(null, STDOUT_FILENO);
-        close(null);
+    PauseSeconds(1);
+}
+
+void ReportStartedAgain(const char* commandLine, bool reported) {
+    if (reported) {
+        warnx("started \"%s\" after all", commandLine);
     }
-    char* const argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
-                          const_cast<char*>(commandLine), nullptr};
-    execve(kShell, argv, environ);
-    _exit(127);
 }

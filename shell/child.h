@@ -4,16 +4,21 @@
 
 #include <sys/types.h>
 
-// Spawns /bin/sh -c commandLine with stdoutFd as its stdout; stdin and stderr
-// stay ours. Returns the pid, or -1 when nothing could be started.
-pid_t SpawnShell(const char* commandLine, int stdoutFd);
+// Spawns /bin/sh -c commandLine with stdoutFd as its stdout, or /dev/null
+// when stdoutFd is -1; stdin and stderr stay ours. ownGroup puts it in a
+// process group of its own, so that its whole pipeline can be ended. Returns
+// the pid, or -1 with errno set when nothing could be started.
+pid_t SpawnShell(const char* commandLine, int stdoutFd, bool ownGroup);
 
 // Blocks until pid has ended, through interruptions; returns its wait
 // status, or -1 when it cannot be waited for.
 int WaitForChild(pid_t pid);
 
-// In a forked child: becomes /bin/sh -c commandLine with stdout on /dev/null.
-// Calls only async-signal-safe functions.
-[[noreturn]] void ExecShellSilenced(const char* commandLine);
+// Tells once per run of failures that commandLine could not be started, then
+// pauses a second before the caller tries again. reported starts false.
+void PauseAfterStartFailure(const char* commandLine, int error, bool& reported);
+
+// Tells that commandLine started after a run of failures, if one was told.
+void ReportStartedAgain(const char* commandLine, bool reported);
 
 #endif

@@ -1,6 +1,7 @@
 #include "shell.h"
 
 #include <cstdint>
+#include <err.h>
 
 namespace {
 
@@ -40,5 +41,12 @@ int ConvertInterval(const char* text, std::size_t length) {
 
 int ReadWaitSeconds() {
     static char result4[kIntervalLimit];
-    return ConvertInterval(result4, CaptureCommand(kIntervalQuery, result4, sizeof result4));
+    const Captured captured =
+        CaptureCommand(kIntervalQuery, result4, sizeof result4, kCaptureSeconds);
+    // A configuration that never ends (a FIFO, a hung mount) still gives a number.
+    if (captured.timedOut) {
+        warnx("\"%s\" did not end within %d seconds: using what it wrote by then",
+              kIntervalQuery, kCaptureSeconds);
+    }
+    return ConvertInterval(result4, captured.length);
 }

@@ -1,6 +1,7 @@
 #include "shell.h"
 
 #include <cstring>
+#include <err.h>
 
 const char resultKey[] = "Missing/Damaged\n";
 const char resultKeyb[] = "Failed\n";
@@ -24,6 +25,19 @@ bool EvaluateProbe(const char* text, std::size_t length, const char* key) {
     return false;
 }
 
-bool RunProbe(const char* commandLine, const char* key, char (&area)[kProbeLimit]) {
-    return EvaluateProbe(area, CaptureCommand(commandLine, area, kProbeLimit), key);
+bool RunProbe(const char* commandLine, const char* key, char (&area)[kProbeLimit],
+              int limitSeconds) {
+    Captured captured = CaptureCommand(commandLine, area, kProbeLimit, limitSeconds);
+    // A Mac that slept through the check must not wake to an alarm.
+    if (captured.timedOut) {
+        captured = CaptureCommand(commandLine, area, kProbeLimit, limitSeconds);
+    }
+    // A disk utility that hangs is likeliest stuck on a failing disk: a check
+    // that cannot complete raises the alarm rather than watch nothing.
+    if (captured.timedOut) {
+        warnx("\"%s\" did not end within %d seconds, twice: counted as a failure",
+              commandLine, limitSeconds);
+        return true;
+    }
+    return EvaluateProbe(area, captured.length, key);
 }

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <err.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -28,7 +29,7 @@ void SetDisposition(int number, void (*handler)(int)) {
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     if (sigaction(number, &action, nullptr) == -1) {
-        perror("voskeld: sigaction");
+        warn("sigaction");
     }
 }
 
@@ -39,15 +40,24 @@ void PrepareProcess() {
     // lines would sit unwritten for good.
     static char lineBuffer[BUFSIZ];
     if (setvbuf(stdout, lineBuffer, _IOLBF, sizeof lineBuffer) != 0) {
-        perror("voskeld: setvbuf");
+        warn("setvbuf");
     }
     OpenStandardDescriptors();
-    // Inherited as ignored, SIGCHLD would let the kernel reap our commands,
-    // and a wait would block until every child has ended.
+    // Blocked signals survive exec: inherited, TERM, INT and HUP would leave
+    // only SIGKILL to stop us. Ignored ones stay ignored, as nohup intends.
+    sigset_t none;
+    sigemptyset(&none);
+    if (sigprocmask(SIG_SETMASK, &none, nullptr) == -1) {
+        warn("sigprocmask");
+    }
+    // Inherited as ignored, SIGCHLD would let the kernel reap our children
+    // before we wait for them: every launch would look failed on stderr.
     SetDisposition(SIGCHLD, SIG_DFL);
-    // A reader of stdout that has gone away must not end the watch: the lines
-    // are dropped. Every child gets the default back.
+    // A reader of stdout that has gone away, or a log that has reached its
+    // size limit, must not end the watch: the lines are dropped. Every child
+    // gets the defaults back.
     SetDisposition(SIGPIPE, SIG_IGN);
+    SetDisposition(SIGXFSZ, SIG_IGN);
 }
 
 void PauseSeconds(int seconds) {

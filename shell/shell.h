@@ -10,6 +10,11 @@
 constexpr std::size_t kIntervalLimit = 1000;
 constexpr std::size_t kProbeLimit = 15000;
 
+// How long one capture may take before its pipeline is ended. diskutil answers
+// in about a second, and waking a few sleeping disks one after another takes
+// tens of seconds; only a disk utility stalled on a failing disk takes minutes.
+constexpr int kCaptureSeconds = 120;
+
 // The one text per probe that means failure, as a whole line.
 extern const char resultKey[];   // Missing probe
 extern const char resultKeyb[];  // Failed probe
@@ -20,13 +25,20 @@ extern const char kMailCommand[];
 // Start-up of either edition, before its first line of output.
 void PrepareProcess();
 
+struct Captured {
+    std::size_t length;  // the text ends at the first zero byte
+    bool timedOut;       // the time limit ended the command's whole pipeline
+};
+
 // Runs commandLine through /bin/sh -c with its stdout read into area, at most
-// maxBytes of it, then waits for it. Returns the length of the captured text,
-// which ends at the first zero byte; 0 when the command cannot be started.
-std::size_t CaptureCommand(const char* commandLine, char* area, std::size_t maxBytes);
+// maxBytes of it, then waits for it, all within limitSeconds. A command that
+// cannot be started is tried again every second until it starts.
+Captured CaptureCommand(const char* commandLine, char* area, std::size_t maxBytes,
+                        int limitSeconds);
 
 // Starts commandLine through /bin/sh -c and returns at once; its stdout is
-// /dev/null, and it is never waited for nor left behind as a zombie.
+// /dev/null, and it is never waited for nor left behind as a zombie. A
+// command that cannot be started is tried again every second until it starts.
 void LaunchCommand(const char* commandLine);
 
 // The atoi rules, saturating at the 32-bit limits instead of overflowing.
@@ -39,7 +51,9 @@ int ReadWaitSeconds();
 bool EvaluateProbe(const char* text, std::size_t length, const char* key);
 
 // Captures the probe's command line into area and evaluates it against key.
-bool RunProbe(const char* commandLine, const char* key, char (&area)[kProbeLimit]);
+// A probe that twice fails to end within limitSeconds reports a failure.
+bool RunProbe(const char* commandLine, const char* key, char (&area)[kProbeLimit],
+              int limitSeconds);
 
 // Sleeps the whole time even when signals interrupt; nothing for seconds <= 0.
 void PauseSeconds(int seconds);

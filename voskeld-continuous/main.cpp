@@ -37,12 +37,12 @@ int main(int /*argc*/, char** /*argv*/) {
     const int waitSeconds = ReadWaitSeconds();
     gMailsent = 0;
     for (;;) {
-        if (RunProbe(kMissingProbe, resultKey, result)) {
+        if (RunProbe(kMissingProbe, resultKey, result, kCaptureSeconds)) {
             RaidError();
         } else {
             RaidIsOK();
         }
-        if (RunProbe(kFailedProbe, resultKeyb, resultb)) {
+        if (RunProbe(kFailedProbe, resultKeyb, resultb, kCaptureSeconds)) {
             RaidError();
         } else {
             RaidIsOK();

@@ -58,12 +58,12 @@ int main(int /*argc*/, char** /*argv*/) {
     gMailsent = 0;
     for (;;) {
         printf(kProgressFormat, waitSeconds);
-        if (RunProbe(kMissingProbe, resultKey, result)) {
+        if (RunProbe(kMissingProbe, resultKey, result, kCaptureSeconds)) {
             RaidError();
         } else {
             RaidIsOK();
         }
-        if (RunProbe(kFailedProbe, resultKeyb, resultb)) {
+        if (RunProbe(kFailedProbe, resultKeyb, resultb, kCaptureSeconds)) {
             RaidError();
         } else {
             RaidIsOK();
