@@ -1,13 +1,17 @@
 # Runs one edition in a stand-in Mac and shows, as they happen, the lines it
-# writes and the commands it starts. Sourced by the demo and the fire drill.
+# writes and the commands it starts. Sourced by the demo.
 
 fakemac_root=$(cd "${BASH_SOURCE[0]%/*}/../.." && pwd)
 
-# Builds both programs into build/ unless told where they are.
+# Builds both programs into build/, which the tests share: one build at a
+# time, and no configure when the build is already set up.
 fakemac_build() {
     local build=$fakemac_root/build
-    cmake -S "$fakemac_root" -B "$build" >/dev/null
-    cmake --build "$build" -j2 --target voskeld voskeld-continuous >/dev/null
+    (
+        flock 9
+        [ -f "$build/CMakeCache.txt" ] || cmake -S "$fakemac_root" -B "$build" >/dev/null
+        cmake --build "$build" -j2 --target voskeld voskeld-continuous >/dev/null
+    ) 9>"$build.lock"
 }
 
 # Seconds since fakemac_session began, from a time in seconds.microseconds.
@@ -43,32 +47,44 @@ fakemac_show_calls() {
     done
 }
 
+# Stops the session's daemon, everything it left running, and the log reader.
+fakemac_stop() {
+    [ -z "${fakemac_pid:-}" ] || kill -TERM -- "-$fakemac_pid" 2>/dev/null || true
+    [ -z "${fakemac_pid:-}" ] || wait "$fakemac_pid" 2>/dev/null || true
+    fakemac_pid=""
+    if [ -n "${fakemac_tails:-}" ]; then
+        sleep 0.3
+        pkill -P "$fakemac_tails" 2>/dev/null || true
+        kill "$fakemac_tails" 2>/dev/null || true
+        wait "$fakemac_tails" 2>/dev/null || true
+    fi
+    fakemac_tails=""
+}
+
 # fakemac_session PROGRAM SECONDS DIR: runs PROGRAM for SECONDS with the
 # stand-ins in charge of DIR (its voskeld.conf and raid-sequence), then stops
-# it and everything it started. PATH_FIRST may name the folder whose tools
-# come first on PATH (the stand-ins by default).
+# it and everything it started.
 fakemac_session() {
-    local program=$1 seconds=$2 dir=$3 name pid tails
+    local program=$1 seconds=$2 dir=$3 name
     name=${program##*/}
     : >"$dir/calls.log"
     fakemac_start_micros=${EPOCHREALTIME/./}
     fakemac_start_micros=$(( 10#$fakemac_start_micros ))
-    tail -s 0.1 -n +1 -F "$dir/calls.log" 2>/dev/null | fakemac_show_calls "$dir" &
-    tails=$!
+    tail -n +1 -F "$dir/calls.log" 2>/dev/null | fakemac_show_calls "$dir" &
+    fakemac_tails=$!
     # Job control gives the daemon a process group of its own, so that
-    # stopping it also stops the alarm sounds it left running.
+    # stopping it also stops the alarm sounds it left running. Its group no
+    # longer hears Ctrl-C: the trap below passes it on.
+    trap 'fakemac_stop; exit 130' INT TERM
     set -m
-    PATH="${PATH_FIRST:-$fakemac_root/fakemac/bin}:$PATH" FAKEMAC_DIR=$dir \
-        "$program" > >(fakemac_show_lines "$name") 2> >(fakemac_show_lines "$name stderr") &
-    pid=$!
+    # stderr is shown through fd 3, set before stdout goes to its own reader.
+    PATH="$fakemac_root/fakemac/bin:$PATH" FAKEMAC_DIR=$dir \
+        "$program" 3>&1 > >(fakemac_show_lines "$name") 2> >(fakemac_show_lines "$name stderr" >&3) 3>&- &
+    fakemac_pid=$!
     set +m
     sleep "$seconds"
-    kill -TERM -- "-$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-    sleep 0.3
-    pkill -P "$tails" 2>/dev/null || true
-    kill "$tails" 2>/dev/null || true
-    wait "$tails" 2>/dev/null || true
+    fakemac_stop
+    trap - INT TERM
 }
 
 # Counts the calls in DIR's log whose arguments, joined by blanks, are LINE.
