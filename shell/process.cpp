@@ -51,7 +51,8 @@ void PrepareProcess() {
         warn("sigprocmask");
     }
     // Inherited as ignored, SIGCHLD would let the kernel reap our children
-    // before we wait for them: every launch would look failed on stderr.
+    // before we wait for them: every launch would be reported as maybe not
+    // started.
     SetDisposition(SIGCHLD, SIG_DFL);
     // A reader of stdout that has gone away, or a log that has reached its
     // size limit, must not end the watch: the lines are dropped. Every child
