@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -208,19 +209,16 @@ TEST(HostileSignals, IgnoredAtStartChangeNoTiming) {
 // Blocked by whoever started us, these would leave only SIGKILL to stop us.
 TEST(HostileSignals, BlockedAtStartStillStopTheDaemon) {
     const int signals[] = {SIGTERM, SIGINT, SIGHUP};
-    std::vector<std::unique_ptr<FakeMac>> macs;
+    sigset_t blocked;
+    sigemptyset(&blocked);
     for (const int number : signals) {
-        (void)number;
+        sigaddset(&blocked, number);
+    }
+    std::vector<std::unique_ptr<FakeMac>> macs;
+    for (std::size_t i = 0; i < std::size(signals); ++i) {
         macs.push_back(std::make_unique<FakeMac>());
         macs.back()->SetConfig("delayseconds=60\n");
-        macs.back()->Start(kVoskeld, {}, [] {
-            sigset_t blocked;
-            sigemptyset(&blocked);
-            for (const int each : {SIGTERM, SIGINT, SIGHUP}) {
-                sigaddset(&blocked, each);
-            }
-            sigprocmask(SIG_BLOCK, &blocked, nullptr);
-        });
+        macs.back()->Start(kVoskeld, {}, [&] { sigprocmask(SIG_BLOCK, &blocked, nullptr); });
     }
     for (std::size_t i = 0; i < macs.size(); ++i) {
         SCOPED_TRACE(strsignal(signals[i]));
