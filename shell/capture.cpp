@@ -1,14 +1,14 @@
 #include "shell.h"
 #include "child.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <ctime>
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <string.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -17,16 +17,8 @@ namespace {
 // this is how long the shell that ran it gets to be reaped.
 const long long kReapMilliseconds = 2000;
 
-// 64 bits even in 32-bit code: a Mac up for 25 days overflows a 32-bit long.
-long long NowMilliseconds() {
-    timespec now{};
-    // The monotonic clock: a change of the wall clock neither ends nor
-    // stretches a capture.
-    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) {
-        return 0;
-    }
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
+// The wait status of a shell we could not reap.
+const int kStatusUnknown = -1;
 
 bool SetCloseOnExec(int fd) {
     const int flags = fcntl(fd, F_GETFD);
@@ -41,7 +33,8 @@ pid_t StartCapture(const char* commandLine, int* readFd) {
         return -1;
     }
     // Neither end may leak into another child: a reader left open elsewhere
-    // would keep a flooding command from ever meeting a broken pipe.
+    // would keep a flooding command from ever meeting a broken pipe, and a
+    // background child holding the write end would hold the capture open.
     pid_t pid = -1;
     if (SetCloseOnExec(fds[0]) && SetCloseOnExec(fds[1])) {
         pid = SpawnShell(commandLine, fds[1], true);
@@ -59,8 +52,7 @@ pid_t StartCapture(const char* commandLine, int* readFd) {
 
 // Reads into area until the output ends, maxBytes are read or the deadline
 // passes; false at the deadline.
-bool ReadUntil(int fd, char* area, std::size_t maxBytes, long long deadline,
-               std::size_t& length) {
+bool ReadUntil(int fd, char* area, size_t maxBytes, long long deadline, size_t& length) {
     length = 0;
     while (length < maxBytes) {
         const long long left = deadline - NowMilliseconds();
@@ -77,7 +69,7 @@ bool ReadUntil(int fd, char* area, std::size_t maxBytes, long long deadline,
         }
         const ssize_t n = read(fd, area + length, maxBytes - length);
         if (n > 0) {
-            length += static_cast<std::size_t>(n);
+            length += static_cast<size_t>(n);
         } else if (n == 0 || errno != EINTR) {
             break;
         }
@@ -85,13 +77,17 @@ bool ReadUntil(int fd, char* area, std::size_t maxBytes, long long deadline,
     return true;
 }
 
-// Reaps pid by the deadline; false when it is still running then.
-bool ReapBy(pid_t pid, long long deadline) {
+// Reaps pid by the deadline into status; false when it is still running then.
+bool ReapBy(pid_t pid, long long deadline, int& status) {
     // The shell usually ends right after its output: start with short naps.
     long napMicroseconds = 50;
     for (;;) {
-        const pid_t reaped = waitpid(pid, nullptr, WNOHANG);
-        if (reaped == pid || (reaped == -1 && errno != EINTR)) {
+        const pid_t reaped = waitpid(pid, &status, WNOHANG);
+        if (reaped == pid) {
+            return true;
+        }
+        if (reaped == -1 && errno != EINTR) {
+            status = kStatusUnknown;
             return true;
         }
         if (NowMilliseconds() >= deadline) {
@@ -103,37 +99,66 @@ bool ReapBy(pid_t pid, long long deadline) {
     }
 }
 
-}  // namespace
+// The last command of each of our pipelines ends with 0 whenever it has run,
+// even on empty input. A shell that wrote nothing and ended otherwise, or
+// whose end we could not see, failed before the pipeline ran: no pipe, no
+// fork. Text was made by the pipeline, whatever the status.
+bool PipelineRan(size_t bytesRead, int status) {
+    return bytesRead > 0 ||
+           (status != kStatusUnknown && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
 
-Captured CaptureCommand(const char* commandLine, char* area, std::size_t maxBytes,
-                        int limitSeconds) {
-    int readFd = -1;
-    pid_t pid = -1;
-    bool reported = false;
-    while ((pid = StartCapture(commandLine, &readFd)) == -1) {
-        // Empty text would read as a healthy RAID: a check that never ran is
-        // no check, so wait for the resources to come back.
-        PauseAfterStartFailure(commandLine, errno, reported);
-    }
-    ReportStartedAgain(commandLine, reported);
-
-    const long long deadline = NowMilliseconds() + static_cast<long long>(limitSeconds) * 1000;
-    Captured captured{0, false};
+// Reads the output of the started command pid and waits for it, both by the
+// deadline.
+Captured FinishCapture(pid_t pid, int readFd, char* area, size_t maxBytes, long long deadline) {
+    Captured captured{0, false, true};
     captured.timedOut = !ReadUntil(readFd, area, maxBytes, deadline, captured.length);
     // Closing before the wait ends a command still writing past the limit.
     close(readFd);
-    if (!captured.timedOut && !ReapBy(pid, deadline)) {
+    int status = kStatusUnknown;
+    if (!captured.timedOut && !ReapBy(pid, deadline, status)) {
         captured.timedOut = true;
     }
     if (captured.timedOut) {
         // The whole pipeline: a hung diskutil, and the grep and awk that wait on it.
         kill(-pid, SIGKILL);
         // A shell stuck for good is left behind rather than stop the watch.
-        ReapBy(pid, NowMilliseconds() + kReapMilliseconds);
+        ReapBy(pid, NowMilliseconds() + kReapMilliseconds, status);
+    } else {
+        captured.ran = PipelineRan(captured.length, status);
     }
-    const void* zero = std::memchr(area, '\0', captured.length);
+    const void* zero = memchr(area, '\0', captured.length);
     if (zero != nullptr) {
-        captured.length = static_cast<std::size_t>(static_cast<const char*>(zero) - area);
+        captured.length = static_cast<size_t>(static_cast<const char*>(zero) - area);
     }
     return captured;
+}
+
+}  // namespace
+
+Captured CaptureCommand(const char* commandLine, char* area, size_t maxBytes, int limitSeconds) {
+    const long long deadline = NowMilliseconds() + static_cast<long long>(limitSeconds) * 1000;
+    bool reported = false;
+    for (;;) {
+        int readFd = -1;
+        const pid_t pid = StartCapture(commandLine, &readFd);
+        const char* why = nullptr;
+        if (pid == -1) {
+            why = strerror(errno);
+        } else {
+            const Captured captured = FinishCapture(pid, readFd, area, maxBytes, deadline);
+            if (captured.ran) {
+                ReportStartedAgain(commandLine, reported);
+                return captured;
+            }
+            why = "its shell failed before the pipeline ran";
+        }
+        // Empty text would read as a healthy RAID: a check that never ran is
+        // no check, so wait for the resources to come back, up to the limit.
+        // A try that would begin after it could only time out.
+        if (NowMilliseconds() + 1000 >= deadline) {
+            return Captured{0, false, false};
+        }
+        PauseAfterStartFailure(commandLine, why, reported);
+    }
 }

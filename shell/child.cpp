@@ -1,12 +1,10 @@
 #include "child.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <err.h>
+#include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "shell.h"
@@ -22,7 +20,8 @@ const char kShell[] = "/bin/sh";
 // one that meets a file size limit must stop as it would anywhere else.
 const int kDefaultInChildren[] = {SIGPIPE, SIGCHLD, SIGXFSZ};
 
-bool SetChildAttributes(posix_spawnattr_t* attributes, bool ownGroup) {
+// Returns 0, or the error of the first call that failed.
+int SetChildAttributes(posix_spawnattr_t* attributes, bool ownGroup) {
     sigset_t defaults;
     sigset_t none;
     sigemptyset(&defaults);
@@ -34,10 +33,17 @@ bool SetChildAttributes(posix_spawnattr_t* attributes, bool ownGroup) {
     if (ownGroup) {
         flags |= POSIX_SPAWN_SETPGROUP;
     }
-    return posix_spawnattr_setsigdefault(attributes, &defaults) == 0 &&
-           posix_spawnattr_setsigmask(attributes, &none) == 0 &&
-           posix_spawnattr_setpgroup(attributes, 0) == 0 &&
-           posix_spawnattr_setflags(attributes, flags) == 0;
+    int error = posix_spawnattr_setsigdefault(attributes, &defaults);
+    if (error == 0) {
+        error = posix_spawnattr_setsigmask(attributes, &none);
+    }
+    if (error == 0) {
+        error = posix_spawnattr_setpgroup(attributes, 0);
+    }
+    if (error == 0) {
+        error = posix_spawnattr_setflags(attributes, flags);
+    }
+    return error;
 }
 
 int SetStdout(posix_spawn_file_actions_t* actions, int stdoutFd) {
@@ -68,8 +74,8 @@ pid_t SpawnShell(const char* commandLine, int stdoutFd, bool ownGroup) {
     char* const argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
                           const_cast<char*>(commandLine), nullptr};
     error = SetStdout(&actions, stdoutFd);
-    if (error == 0 && !SetChildAttributes(&attributes, ownGroup)) {
-        error = EINVAL;
+    if (error == 0) {
+        error = SetChildAttributes(&attributes, ownGroup);
     }
     if (error == 0) {
         error = posix_spawn(&pid, kShell, &actions, &attributes, argv, environ);
@@ -83,22 +89,11 @@ pid_t SpawnShell(const char* commandLine, int stdoutFd, bool ownGroup) {
     return pid;
 }
 
-int WaitForChild(pid_t pid) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) == -1) {
-        if (errno != EINTR) {
-            return -1;
-        }
-    }
-    return status;
-}
-
-void PauseAfterStartFailure(const char* commandLine, int error, bool& reported) {
+void PauseAfterStartFailure(const char* commandLine, const char* why, bool& reported) {
     // Out of descriptors or processes, a stderr line every second would only
     // bury the one that says why.
     if (!reported) {
-        warnx("cannot start \"%s\": %s; trying again every second", commandLine,
-              std::strerror(error));
+        warnx("cannot start \"%s\": %s; trying again every second", commandLine, why);
         reported = true;
     }
     PauseSeconds(1);

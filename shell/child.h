@@ -10,15 +10,16 @@
 // the pid, or -1 with errno set when nothing could be started.
 pid_t SpawnShell(const char* commandLine, int stdoutFd, bool ownGroup);
 
-// Blocks until pid has ended, through interruptions; returns its wait
-// status, or -1 when it cannot be waited for.
-int WaitForChild(pid_t pid);
-
-// Tells once per run of failures that commandLine could not be started, then
-// pauses a second before the caller tries again. reported starts false.
-void PauseAfterStartFailure(const char* commandLine, int error, bool& reported);
+// Tells once per run of failures that commandLine could not be started, and
+// why, then pauses a second before the caller tries again. reported starts
+// false.
+void PauseAfterStartFailure(const char* commandLine, const char* why, bool& reported);
 
 // Tells that commandLine started after a run of failures, if one was told.
 void ReportStartedAgain(const char* commandLine, bool reported);
+
+// Milliseconds of waking time since some fixed moment: never set back, and
+// time asleep does not count.
+long long NowMilliseconds();
 
 #endif

@@ -1,7 +1,7 @@
 #include "shell.h"
 
-#include <cstdint>
 #include <err.h>
+#include <stdint.h>
 
 namespace {
 
@@ -17,8 +17,8 @@ bool IsDigit(char c) {
 
 }  // namespace
 
-int ConvertInterval(const char* text, std::size_t length) {
-    std::size_t i = 0;
+int ConvertInterval(const char* text, size_t length) {
+    size_t i = 0;
     while (i < length && IsSpace(text[i])) {
         ++i;
     }
@@ -28,8 +28,8 @@ int ConvertInterval(const char* text, std::size_t length) {
         ++i;
     }
     // Clamping as we go keeps a long run of digits from overflowing.
-    const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
-    std::int64_t magnitude = 0;
+    const int64_t limit = negative ? 2147483648LL : 2147483647LL;
+    int64_t magnitude = 0;
     for (; i < length && IsDigit(text[i]); ++i) {
         magnitude = magnitude * 10 + (text[i] - '0');
         if (magnitude > limit) {
@@ -46,6 +46,9 @@ int ReadWaitSeconds() {
     // A configuration that never ends (a FIFO, a hung mount) still gives a number.
     if (captured.timedOut) {
         warnx("\"%s\" did not end within %d seconds: using what it wrote by then",
+              kIntervalQuery, kCaptureSeconds);
+    } else if (!captured.ran) {
+        warnx("\"%s\" could not run within %d seconds: no interval read, so no pause",
               kIntervalQuery, kCaptureSeconds);
     }
     return ConvertInterval(result4, captured.length);

@@ -1,47 +1,56 @@
 #include "shell.h"
 #include "child.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <err.h>
+#include <errno.h>
+#include <string.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
-// Returns 0 once the command has been started, or why it could not be.
-int LaunchOnce(const char* commandLine) {
-    // A forked copy of unwritten lines could otherwise be written twice. A
-    // flush that fails has lost lines nobody was reading: nothing to do.
-    (void)fflush(stdout);
-    const pid_t child = fork();
-    if (child == -1) {
-        return errno;
+// The alarm commands still running, by pid; 0 is a free place. Never
+// waitpid(-1): that could take a capture's shell from its capture.
+pid_t launched[kMaxLaunched];
+
+// Reaps the launched commands that have ended; returns a free place, or -1.
+int FreePlace() {
+    int place = -1;
+    for (int i = 0; i < kMaxLaunched; ++i) {
+        if (launched[i] != 0) {
+            const pid_t reaped = waitpid(launched[i], nullptr, WNOHANG);
+            if (reaped == launched[i] || (reaped == -1 && errno == ECHILD)) {
+                launched[i] = 0;
+            }
+        }
+        if (launched[i] == 0 && place == -1) {
+            place = i;
+        }
     }
-    if (child == 0) {
-        // The middle child ends at once, so the command is adopted and reaped
-        // by init: we never wait for it, and it never lingers as our zombie.
-        // We have one thread, so its fork may spawn like the parent does.
-        const pid_t command = SpawnShell(commandLine, -1, false);
-        _exit(command == -1 ? errno : 0);
-    }
-    const int status = WaitForChild(child);
-    if (status == -1) {
-        // It may well have started: trying again could send the mail twice.
-        warn("cannot tell whether \"%s\" was started", commandLine);
-        return 0;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : ECANCELED;
+    return place;
 }
 
 }  // namespace
 
+void ReapLaunched() {
+    (void)FreePlace();
+}
+
 void LaunchCommand(const char* commandLine) {
+    int place = FreePlace();
+    if (place == -1) {
+        // Never skipped: an alert that waits is still an alert.
+        warnx("%d alarm commands still run: \"%s\" waits for one to end, checking every second",
+              kMaxLaunched, commandLine);
+        while ((place = FreePlace()) == -1) {
+            PauseSeconds(1);
+        }
+    }
     bool reported = false;
-    int error = 0;
+    pid_t pid = -1;
     // An alert command that could not start is started late rather than never.
-    while ((error = LaunchOnce(commandLine)) != 0) {
-        PauseAfterStartFailure(commandLine, error, reported);
+    while ((pid = SpawnShell(commandLine, -1, false)) == -1) {
+        PauseAfterStartFailure(commandLine, strerror(errno), reported);
     }
     ReportStartedAgain(commandLine, reported);
+    launched[place] = pid;
 }

@@ -1,11 +1,11 @@
 #include "shell.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <ctime>
 #include <err.h>
+#include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -51,8 +51,8 @@ void PrepareProcess() {
         warn("sigprocmask");
     }
     // Inherited as ignored, SIGCHLD would let the kernel reap our children
-    // before we wait for them: every launch would be reported as maybe not
-    // started.
+    // before we wait for them: no capture could then tell a pipeline that ran
+    // from one that never did, and every quiet check would count as failed.
     SetDisposition(SIGCHLD, SIG_DFL);
     // A reader of stdout that has gone away, or a log that has reached its
     // size limit, must not end the watch: the lines are dropped. Every child

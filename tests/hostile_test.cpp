@@ -160,6 +160,7 @@ TEST(HostileStdout, NobodyReadingOrClosedDoesNotSilenceTheAlarm) {
              close(STDIN_FILENO);
              close(STDOUT_FILENO);
          }},
+        {"stderr closed", [] { close(STDERR_FILENO); }},
         {"log at its size limit", [] {
              const rlimit limit{1 << 20, 1 << 20};
              setrlimit(RLIMIT_FSIZE, &limit);
@@ -182,6 +183,7 @@ TEST(HostileStdout, NobodyReadingOrClosedDoesNotSilenceTheAlarm) {
         EXPECT_EQ(mac.CallsOf(kDiskutilListraid).size(), 3u);
         EXPECT_TRUE(Running(mac));
         EXPECT_EQ(mac.Errors(), "");
+        EXPECT_EQ(mac.ReadFile("complaints"), "");
     }
 }
 

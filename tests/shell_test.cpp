@@ -46,8 +46,9 @@ std::size_t CountOpenDescriptors() {
     return count - 1;  // the one opendir holds
 }
 
-std::size_t CountZombieChildren() {
-    std::size_t zombies = 0;
+// Our children in state (Z for zombies), or in any state when state is 0.
+std::size_t CountChildren(char state = 0) {
+    std::size_t children = 0;
     DIR* proc = opendir("/proc");
     while (dirent* entry = readdir(proc)) {
         if (entry->d_name[0] < '0' || entry->d_name[0] > '9') {
@@ -60,15 +61,15 @@ std::size_t CountZombieChildren() {
             continue;
         }
         std::istringstream fields(text.substr(close + 2));
-        char state = 0;
+        char actual = 0;
         pid_t parent = 0;
-        fields >> state >> parent;
-        if (state == 'Z' && parent == getpid()) {
-            ++zombies;
+        fields >> actual >> parent;
+        if (parent == getpid() && (state == 0 || actual == state)) {
+            ++children;
         }
     }
     closedir(proc);
-    return zombies;
+    return children;
 }
 
 // Points one of our descriptors at a file for as long as it lives.
@@ -101,9 +102,10 @@ TEST(CaptureCommand, ReturnsExactlyTheTextTheCommandWrote) {
         {"true", kProbeLimit, ""},
         {"printf 'ab\\0cd'", kProbeLimit, "ab"},  // a zero byte ends the text
         {"printf '\\0abc'", kProbeLimit, ""},
-        {"no-such-command-voskeld 2>/dev/null", kProbeLimit, ""},
-        {"exit 3", kProbeLimit, ""},
+        {"no-such-command-voskeld 2>/dev/null | cat", kProbeLimit, ""},  // ran, read nothing
+        {"printf x; exit 3", kProbeLimit, "x"},  // text was made, whatever the status
         {"printf 1234567890", 4, "1234"},
+        {"printf 123; sleep 0.1; printf 4567", 4, "1234"},  // the limit across reads
         {"printf a; printf b >&2", kProbeLimit, "a"},  // stderr is not captured
     };
     for (const auto& c : cases) {
@@ -111,19 +113,21 @@ TEST(CaptureCommand, ReturnsExactlyTheTextTheCommandWrote) {
     }
 }
 
-TEST(CaptureCommand, StopsAtTheLimitAndReturnsPromptlyFromAFlood) {
+TEST(CaptureCommand, ReturnsPromptlyAtTheLimitOrTheEndOfItsOutput) {
     const struct {
         const char* commandLine;
         std::size_t maxBytes;
-    } floods[] = {
-        {"head -c 3000000 /dev/zero | tr '\\0' x", kProbeLimit},
-        {"yes", kIntervalLimit},  // never ends by itself: only the closed pipe stops it
+        std::size_t expectedSize;
+    } cases[] = {
+        {"head -c 3000000 /dev/zero | tr '\\0' x", kProbeLimit, kProbeLimit},
+        {"yes", kIntervalLimit, kIntervalLimit},  // never ends by itself: only the closed pipe stops it
+        {"sleep 3 >/dev/null 2>&1 & printf abc", kProbeLimit, 3},  // the background child holds no pipe
     };
-    for (const auto& flood : floods) {
+    for (const auto& c : cases) {
         const auto start = Clock::now();
-        const std::string text = Capture(flood.commandLine, flood.maxBytes);
-        EXPECT_LT(SecondsSince(start), 2.0) << flood.commandLine;
-        EXPECT_EQ(text.size(), flood.maxBytes) << flood.commandLine;
+        const std::string text = Capture(c.commandLine, c.maxBytes);
+        EXPECT_LT(SecondsSince(start), 2.0) << c.commandLine;
+        EXPECT_EQ(text.size(), c.expectedSize) << c.commandLine;
     }
 }
 
@@ -137,27 +141,47 @@ void RaiseLimits(int) {
 }
 
 // Out of descriptors or processes, a capture that gave empty text would read
-// as a healthy RAID, and a launch that gave up would lose the alert for good.
-TEST(StartFailure, WaitsForResourcesInsteadOfSkippingTheCommand) {
+// as a healthy RAID, and a launch that gave up would lose the alert for good;
+// so would a shell that started but could not build the pipeline.
+TEST(StartFailure, WaitsForResourcesUpToTheLimitInsteadOfSkippingTheCommand) {
     FakeMac mac;
     const std::string marker = mac.Dir() + "/done";
     const std::string launched = "touch '" + marker + "'";
-    const auto capture = [] {
-        char area[kIntervalLimit];
-        return CaptureCommand("printf abc", area, sizeof area, kCaptureSeconds).length == 3;
+    const auto capture = [](const char* commandLine) {
+        return [commandLine] {
+            char area[kIntervalLimit];
+            const Captured captured = CaptureCommand(commandLine, area, sizeof area, kCaptureSeconds);
+            return std::string(area, captured.length) == "abc";
+        };
+    };
+    // Three commands and two pipes, like the probes.
+    const auto probe = [](const char* listing, int limitSeconds) {
+        return [=] {
+            char area[kProbeLimit];
+            const std::string pipeline = std::string("printf '") + listing + "\\n' | cat | cat";
+            return RunProbe(pipeline.c_str(), resultKey, area, limitSeconds);
+        };
     };
     const struct {
         const char* name;
-        int resource;  // limited to what is in use, then raised after 0.3 s
-        rlim_t inUse;
+        int resource;
+        rlim_t limit;  // raised after 1.2 s, unless lifted is false
+        bool lifted;
         std::function<bool()> run;
+        const char* outcome;  // our last stderr line
     } cases[] = {
-        {"capture, no descriptor for the pipe", RLIMIT_NOFILE, 3, capture},
-        {"capture, no process", RLIMIT_NPROC, 0, capture},
-        {"launch, no process", RLIMIT_NPROC, 0, [&] {
+        {"capture, no descriptor for the pipe", RLIMIT_NOFILE, 3, true, capture("printf abc"), "after all"},
+        {"capture, no process", RLIMIT_NPROC, 0, true, capture("printf abc"), "after all"},
+        {"launch, no process", RLIMIT_NPROC, 0, true, [&] {
              LaunchCommand(launched.c_str());
              return WaitUntil([&] { return access(marker.c_str(), F_OK) == 0; }, 5);
-         }},
+         }, "after all"},
+        {"pipeline, the shell cannot pipe", RLIMIT_NOFILE, 5, true, capture("printf abc | cat | cat"),
+         "after all"},
+        {"probe, the shell cannot fork, then can", RLIMIT_NPROC, 2, true,
+         probe("Missing/Damaged", kCaptureSeconds), "after all"},
+        {"probe, the shell never can", RLIMIT_NPROC, 2, false, probe("Online", 3),
+         "could not run within 3 seconds: counted as a failure"},
     };
     chmod(mac.Dir().c_str(), 0777);  // for the user we become
     for (const auto& c : cases) {
@@ -166,28 +190,40 @@ TEST(StartFailure, WaitsForResourcesInsteadOfSkippingTheCommand) {
         const pid_t child = fork();
         if (child == 0) {
             Redirect err(STDERR_FILENO, mac.Dir() + "/stderr");
+            // Only 0, 1 and 2: the limits then mean the same in every run.
+            close_range(3, ~0U, 0);
             // The process limit binds every user but root.
             if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
                 _exit(2);
             }
+            const std::size_t descriptors = CountOpenDescriptors();
             rlimit limit{};
             getrlimit(c.resource, &limit);
-            limit.rlim_cur = c.inUse;
+            limit.rlim_cur = c.limit;
             setrlimit(c.resource, &limit);
-            signal(SIGALRM, RaiseLimits);
-            const itimerval later{{0, 0}, {0, 300000}};
-            setitimer(ITIMER_REAL, &later, nullptr);
-            _exit(c.run() ? 0 : 1);
+            if (c.lifted) {
+                signal(SIGALRM, RaiseLimits);
+                const itimerval later{{0, 0}, {1, 200000}};
+                setitimer(ITIMER_REAL, &later, nullptr);
+            }
+            if (!c.run()) {
+                _exit(1);
+            }
+            _exit(CountOpenDescriptors() == descriptors ? 0 : 3);
         }
         int status = 0;
         waitpid(child, &status, 0);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 2) << "could not become uid 65534";
-        EXPECT_EQ(WEXITSTATUS(status), 0) << "the command never ran";
-        EXPECT_GE(SecondsSince(start), 1.0) << "tried again without a pause";
+        EXPECT_NE(WEXITSTATUS(status), 1) << "the command never ran, or was misjudged";
+        EXPECT_NE(WEXITSTATUS(status), 3) << "a descriptor leaked";
+        EXPECT_GE(SecondsSince(start), 2.0) << "tried again without a pause";
         const std::string errors = mac.Errors();
-        EXPECT_EQ(CountLines(errors), 2u) << errors;
-        EXPECT_NE(errors.find("; trying again every second"), std::string::npos) << errors;
-        EXPECT_NE(errors.find("after all"), std::string::npos) << errors;
+        std::size_t told = 0;
+        for (std::size_t at = 0; (at = errors.find("trying again every second", at)) != std::string::npos; ++at) {
+            ++told;
+        }
+        EXPECT_EQ(told, 1u) << "not told once per run of failures:\n" << errors;
+        EXPECT_NE(errors.find(c.outcome), std::string::npos) << errors;
         unlink(marker.c_str());
     }
 }
@@ -243,11 +279,12 @@ TEST(LaunchCommand, ReturnsAtOnceWithoutWaitingForTheCommand) {
     EXPECT_LT(SecondsSince(start), 2.0);
 }
 
-TEST(LaunchCommand, DropsTheCommandsStdoutAndSharesOurStderr) {
+// A command in a process group of its own would outlive a stop of the job.
+TEST(LaunchCommand, DropsTheCommandsStdoutSharesOurStderrAndProcessGroup) {
     FakeMac mac;
     const std::string marker = mac.Dir() + "/done";
-    const std::string commandLine =
-        "echo to-stdout; echo to-stderr >&2; touch '" + marker + "'";
+    const std::string commandLine = "echo to-stdout; echo to-stderr >&2; awk '{print $5}' /proc/$$/stat >'" +
+                                    marker + ".new'; mv '" + marker + ".new' '" + marker + "'";
     bool ended = false;
     {
         Redirect out(STDOUT_FILENO, mac.Dir() + "/stdout");
@@ -258,6 +295,31 @@ TEST(LaunchCommand, DropsTheCommandsStdoutAndSharesOurStderr) {
     EXPECT_TRUE(ended);
     EXPECT_EQ(mac.Output(), "");
     EXPECT_EQ(mac.Errors(), "to-stderr\n");
+    EXPECT_EQ(mac.ReadFile("done"), std::to_string(getpgrp()) + "\n");
+}
+
+// Hung alarm sounds must not take the user's last process: past the cap a
+// launch waits for one to end, and none is skipped.
+TEST(LaunchCommand, WaitsAtTheCapOfRunningCommandsAndSkipsNone) {
+    FakeMac mac;
+    const std::string marker = mac.Dir() + "/done";
+    const std::string last = "touch '" + marker + "'";
+    double waited = 0;
+    std::size_t children = 0;
+    {
+        Redirect err(STDERR_FILENO, mac.Dir() + "/stderr");
+        for (int i = 0; i < kMaxLaunched; ++i) {
+            LaunchCommand("sleep 1");
+        }
+        const auto start = Clock::now();
+        LaunchCommand(last.c_str());
+        waited = SecondsSince(start);
+        children = CountChildren();
+    }
+    EXPECT_GE(waited, 1.0) << "started past the cap";
+    EXPECT_LE(children, static_cast<std::size_t>(kMaxLaunched));
+    EXPECT_TRUE(WaitUntil([&] { return access(marker.c_str(), F_OK) == 0; }, 5)) << "skipped";
+    EXPECT_EQ(CountLines(mac.Errors()), 1u) << mac.Errors();
 }
 
 TEST(LaunchCommand, LeavesNoZombieDescriptorOrOutputAfterASoakOf5000Launches) {
@@ -269,14 +331,16 @@ TEST(LaunchCommand, LeavesNoZombieDescriptorOrOutputAfterASoakOf5000Launches) {
             LaunchCommand("head -c 100000 /dev/zero");
         }
     }
-    EXPECT_TRUE(WaitUntil([] { return CountZombieChildren() == 0; }, 10));
+    EXPECT_LE(CountChildren('Z'), static_cast<std::size_t>(kMaxLaunched));
+    EXPECT_TRUE(WaitUntil([] { ReapLaunched(); return CountChildren('Z') == 0; }, 10));
     EXPECT_EQ(CountOpenDescriptors(), descriptors);
     EXPECT_EQ(mac.Output().size(), 0u);
 }
 
-// We ignore SIGPIPE ourselves; a command that inherited that would write
-// into a closed pipe for ever instead of ending.
-TEST(Children, GetTheDefaultSigpipeThoughWeIgnoreIt) {
+// We ignore SIGPIPE and SIGXFSZ ourselves; a command that inherited that
+// would write into a closed pipe for ever instead of ending, or go on past a
+// file size limit.
+TEST(Children, GetTheDefaultSigpipeAndSigxfszThoughWeIgnoreThem) {
     FakeMac mac;
     const std::string marker = mac.Dir() + "/done";
     const std::string endless = "while :; do echo x; done";
@@ -291,6 +355,13 @@ TEST(Children, GetTheDefaultSigpipeThoughWeIgnoreIt) {
     EXPECT_TRUE(WaitUntil([&] { return access(marker.c_str(), F_OK) == 0; }, 5))
         << "the launched command outlived its pipe";
     signal(SIGPIPE, SIG_DFL);
+
+    signal(SIGXFSZ, SIG_IGN);
+    const std::string tooLarge =
+        "ulimit -f 1; head -c 5000 /dev/zero >'" + mac.Dir() + "/large' 2>/dev/null; echo $?";
+    EXPECT_EQ(Capture(tooLarge.c_str()), std::to_string(128 + SIGXFSZ) + "\n")
+        << "the command went on past the file size limit";
+    signal(SIGXFSZ, SIG_DFL);
 }
 
 void Interrupt(int) {}

@@ -2,7 +2,7 @@
 // failure, then sounds the alarm until it is stopped from outside.
 #include "shell.h"
 
-#include <cstdio>
+#include <stdio.h>
 
 int gMailsent;
 

@@ -1,11 +1,24 @@
 # Evidence for the tests: each stand-in appends one line per call to
 # $FAKEMAC_DIR/calls.log, "time<TAB>tool<TAB>arg<TAB>arg...". Without
 # FAKEMAC_DIR a stand-in still works, it only leaves no evidence.
+
+# complain TEXT: on stderr and, since stderr may be what is wrong, in
+# $FAKEMAC_DIR/complaints.
+complain() {
+    echo "fakemac: ${0##*/}: $*" >&2
+    [ -z "${FAKEMAC_DIR:-}" ] || echo "fakemac: ${0##*/}: $*" >>"$FAKEMAC_DIR/complaints"
+}
+
 record() {
     # Where the daemon's stdin was closed, a pipe of its own can take its
     # place: a command would then read its own output as its input.
     if ! { : 3<&0; } 2>/dev/null || { [ -p /proc/$$/fd/1 ] && [ /proc/$$/fd/0 -ef /proc/$$/fd/1 ]; }; then
-        echo "fakemac: ${0##*/}: stdin is closed or is its own stdout" >&2
+        complain "stdin is closed or is its own stdout"
+    fi
+    # Where the daemon's stderr was closed, a file a command opens can take
+    # its place and receive its error messages. (Any error here goes nowhere.)
+    if ! : 3>&2; then
+        complain "stderr is closed"
     fi
     [ -n "${FAKEMAC_DIR:-}" ] || return 0
     local line arg
