@@ -60,6 +60,8 @@ TEST(ContinuousAlert, AlertsEveryFailingProbeAndMailsOncePerRun) {
         EXPECT_LT(opens[k].time - failing.time, 4.0) << "alert " << k;
         EXPECT_TRUE(Within(probes[4 + k].time - sounds[k].time, 1.65, 4.0)) << "alert " << k;
     }
+    EXPECT_TRUE(WaitUntil([&] { return CountChildren(mac.Pid(), 'Z') == 0; }, 5))
+        << "alert commands that ended are left as zombies while the checks go on";
     EXPECT_EQ(mac.Output(), "");
 }
 

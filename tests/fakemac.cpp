@@ -1,5 +1,6 @@
 #include "fakemac.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -166,4 +167,29 @@ std::size_t CountLines(const std::string& text) {
         lines += c == '\n' ? 1 : 0;
     }
     return lines;
+}
+
+std::size_t CountChildren(pid_t parent, char state) {
+    std::size_t children = 0;
+    DIR* proc = opendir("/proc");
+    while (dirent* entry = readdir(proc)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') {
+            continue;
+        }
+        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const std::size_t close = text.rfind(')');
+        if (close == std::string::npos) {
+            continue;
+        }
+        std::istringstream fields(text.substr(close + 2));
+        char actual = 0;
+        pid_t ppid = 0;
+        fields >> actual >> ppid;
+        if (ppid == parent && (state == 0 || actual == state)) {
+            ++children;
+        }
+    }
+    closedir(proc);
+    return children;
 }

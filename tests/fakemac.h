@@ -54,6 +54,10 @@ bool WaitUntil(const std::function<bool()>& condition, double seconds);
 // generous upper one: a loaded machine is slow, never early.
 bool Within(double value, double low, double high);
 
+// Counts the children of parent in state (Z for zombies), or in any state
+// when state is 0.
+std::size_t CountChildren(pid_t parent, char state = 0);
+
 // Counts the lines of text.
 std::size_t CountLines(const std::string& text);
 

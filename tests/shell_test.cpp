@@ -46,32 +46,6 @@ std::size_t CountOpenDescriptors() {
     return count - 1;  // the one opendir holds
 }
 
-// Our children in state (Z for zombies), or in any state when state is 0.
-std::size_t CountChildren(char state = 0) {
-    std::size_t children = 0;
-    DIR* proc = opendir("/proc");
-    while (dirent* entry = readdir(proc)) {
-        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') {
-            continue;
-        }
-        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-        const std::size_t close = text.rfind(')');
-        if (close == std::string::npos) {
-            continue;
-        }
-        std::istringstream fields(text.substr(close + 2));
-        char actual = 0;
-        pid_t parent = 0;
-        fields >> actual >> parent;
-        if (parent == getpid() && (state == 0 || actual == state)) {
-            ++children;
-        }
-    }
-    closedir(proc);
-    return children;
-}
-
 // Points one of our descriptors at a file for as long as it lives.
 class Redirect {
 public:
@@ -314,7 +288,7 @@ TEST(LaunchCommand, WaitsAtTheCapOfRunningCommandsAndSkipsNone) {
         const auto start = Clock::now();
         LaunchCommand(last.c_str());
         waited = SecondsSince(start);
-        children = CountChildren();
+        children = CountChildren(getpid());
     }
     EXPECT_GE(waited, 1.0) << "started past the cap";
     EXPECT_LE(children, static_cast<std::size_t>(kMaxLaunched));
@@ -331,8 +305,8 @@ TEST(LaunchCommand, LeavesNoZombieDescriptorOrOutputAfterASoakOf5000Launches) {
             LaunchCommand("head -c 100000 /dev/zero");
         }
     }
-    EXPECT_LE(CountChildren('Z'), static_cast<std::size_t>(kMaxLaunched));
-    EXPECT_TRUE(WaitUntil([] { ReapLaunched(); return CountChildren('Z') == 0; }, 10));
+    EXPECT_LE(CountChildren(getpid(), 'Z'), static_cast<std::size_t>(kMaxLaunched));
+    EXPECT_TRUE(WaitUntil([] { ReapLaunched(); return CountChildren(getpid(), 'Z') == 0; }, 10));
     EXPECT_EQ(CountOpenDescriptors(), descriptors);
     EXPECT_EQ(mac.Output().size(), 0u);
 }

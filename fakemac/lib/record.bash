@@ -15,9 +15,9 @@ record() {
     if ! { : 3<&0; } 2>/dev/null || { [ -p /proc/$$/fd/1 ] && [ /proc/$$/fd/0 -ef /proc/$$/fd/1 ]; }; then
         complain "stdin is closed or is its own stdout"
     fi
-    # Where the daemon's stderr was closed, a file a command opens can take
-    # its place and receive its error messages. (Any error here goes nowhere.)
-    if ! : 3>&2; then
+    # Where the daemon's stderr was closed, a file a command opens takes its
+    # place and receives its error messages: bash's own script file does.
+    if ! : 3>&2 || [ /dev/fd/2 -ef "$0" ]; then
         complain "stderr is closed"
     fi
     [ -n "${FAKEMAC_DIR:-}" ] || return 0
