@@ -1,5 +1,6 @@
 # Runs inside cmake --install, where CMAKE_INSTALL_PREFIX is the prefix of this
-# install, whether given at configure time or to cmake --install.
+# install, whether given at configure time or to cmake --install. Writes
+# nothing into the build tree.
 function(voskeld_absolute result dir)
     if(IS_ABSOLUTE "${dir}")
         set(${result} "${dir}" PARENT_SCOPE)
@@ -10,28 +11,58 @@ endfunction()
 
 voskeld_absolute(SBINDIR "${VOSKELD_SBINDIR}")
 voskeld_absolute(mandir "${VOSKELD_MANDIR}")
-voskeld_absolute(datadir "${VOSKELD_DATADIR}")
+voskeld_absolute(DATADIR "${VOSKELD_DATADIR}")
+set(destdir "$ENV{DESTDIR}")
+
+# voskeld_configure SOURCE DESTINATION: SOURCE with its @NAMES@ filled in,
+# installed as DESTINATION and listed in the manifest.
+macro(voskeld_configure source destination)
+    message(STATUS "Installing: ${destdir}${destination}")
+    configure_file("${VOSKELD_MACOS_SOURCE}/${source}" "${destdir}${destination}" @ONLY)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${destdir}${destination}")
+endmacro()
 
 # One agent and one daemon per edition, each naming the installed program.
 foreach(EDITION voskeld voskeld-continuous)
     foreach(kind LaunchAgents LaunchDaemons)
-        set(plist "${VOSKELD_MACOS_BINARY}/${kind}/com.voskel.${EDITION}.plist")
-        configure_file("${VOSKELD_MACOS_SOURCE}/${kind}.plist.in" "${plist}" @ONLY)
-        file(INSTALL "${plist}" DESTINATION "${datadir}/voskeld/${kind}")
+        voskeld_configure(${kind}.plist.in "${DATADIR}/voskeld/${kind}/com.voskel.${EDITION}.plist")
     endforeach()
 endforeach()
 
-# One page covers both editions.
-file(MAKE_DIRECTORY "$ENV{DESTDIR}${mandir}/man8")
-file(CREATE_LINK voskeld.8 "$ENV{DESTDIR}${mandir}/man8/voskeld-continuous.8" SYMBOLIC)
-message(STATUS "Installing: $ENV{DESTDIR}${mandir}/man8/voskeld-continuous.8")
+# The drill finds its preflight from wherever the install put both.
+file(RELATIVE_PATH PREFLIGHT "${SBINDIR}" "${DATADIR}/voskeld/firedrill-preflight.sh")
+voskeld_configure(voskeld-firedrill.in "${SBINDIR}/voskeld-firedrill")
+file(CHMOD "${destdir}${SBINDIR}/voskeld-firedrill" PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+# One page covers both editions and the drill.
+voskeld_configure(voskeld.8.in "${mandir}/man8/voskeld.8")
+foreach(link voskeld-continuous.8 voskeld-firedrill.8)
+    message(STATUS "Installing: ${destdir}${mandir}/man8/${link}")
+    file(CREATE_LINK voskeld.8 "${destdir}${mandir}/man8/${link}" SYMBOLIC)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${destdir}${mandir}/man8/${link}")
+endforeach()
 
 # The daemons read /etc/voskeld.conf whatever the prefix. Without it they
 # would check without pause, so put the sample there, but never over a file
-# someone has already written.
-set(conf "$ENV{DESTDIR}/etc/voskeld.conf")
-if(EXISTS "${conf}")
+# someone has already written, and without failing an install by someone who
+# cannot write /etc.
+set(conf "${destdir}/etc/voskeld.conf")
+if(NOT VOSKELD_INSTALL_CONF)
+    message(STATUS "Skipping: ${conf} (VOSKELD_INSTALL_CONF is off)")
+elseif(EXISTS "${conf}")
     message(STATUS "Keeping: ${conf}")
 else()
-    file(INSTALL "${VOSKELD_MACOS_SOURCE}/voskeld.conf" DESTINATION /etc)
+    execute_process(COMMAND "${CMAKE_COMMAND}" -E make_directory "${destdir}/etc"
+        RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
+    if(NOT failed)
+        execute_process(COMMAND "${CMAKE_COMMAND}" -E copy "${VOSKELD_MACOS_SOURCE}/voskeld.conf" "${conf}"
+            RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
+    endif()
+    if(failed)
+        message(STATUS "Skipping: ${conf} cannot be written; put delayseconds=60 there as root, or the checks follow one another without pause")
+    else()
+        message(STATUS "Installing: ${conf}")
+        list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${conf}")
+    endif()
 endif()
