@@ -9,6 +9,16 @@ complain() {
     [ -z "${FAKEMAC_DIR:-}" ] || echo "fakemac: ${0##*/}: $*" >>"$FAKEMAC_DIR/complaints"
 }
 
+# Seconds since the epoch, to the microsecond: bash 3 on a Mac has no
+# EPOCHREALTIME, but every Mac has perl.
+fakemac_now() {
+    if [ -n "${EPOCHREALTIME:-}" ]; then
+        echo "$EPOCHREALTIME"
+    else
+        perl -MTime::HiRes=time -e 'printf "%.6f\n", time' 2>/dev/null || echo "$(date +%s).000000"
+    fi
+}
+
 record() {
     # Where the daemon's stdin was closed, a pipe of its own can take its
     # place: a command would then read its own output as its input.
@@ -22,8 +32,7 @@ record() {
     fi
     [ -n "${FAKEMAC_DIR:-}" ] || return 0
     local line arg
-    # bash 3 on a real Mac has no EPOCHREALTIME; whole seconds do there.
-    line=${EPOCHREALTIME:-$(date +%s)}$'\t'${0##*/}
+    line=$(fakemac_now)$'\t'${0##*/}
     for arg in "$@"; do
         line+=$'\t'$arg
     done

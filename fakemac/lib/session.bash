@@ -1,14 +1,18 @@
 # Runs one edition in a stand-in Mac and shows, as they happen, the lines it
-# writes and the commands it starts. Sourced by the demo.
+# writes and the commands it starts. Sourced by the demo. bash 3.2 and the
+# BSD tools of a Mac do, as well as Linux's.
+
+source "${BASH_SOURCE[0]%/*}/record.bash"
 
 fakemac_root=$(cd "${BASH_SOURCE[0]%/*}/../.." && pwd)
 
 # Builds both programs into build/, which the tests share: one build at a
-# time, and no configure when the build is already set up.
+# time where flock is there (a Mac has none), and no configure when the build
+# is already set up.
 fakemac_build() {
     local build=$fakemac_root/build
     (
-        flock 9
+        ! command -v flock >/dev/null || flock 9
         [ -f "$build/CMakeCache.txt" ] || cmake -S "$fakemac_root" -B "$build" >/dev/null
         cmake --build "$build" -j2 --target voskeld voskeld-continuous >/dev/null
     ) 9>"$build.lock"
@@ -24,7 +28,7 @@ fakemac_elapsed() {
 fakemac_show_lines() {
     local name=$1 line
     while IFS= read -r line; do
-        printf '%s  %-19s| %s\n' "$(fakemac_elapsed "$EPOCHREALTIME")" "$name" "$line"
+        printf '%s  %-19s| %s\n' "$(fakemac_elapsed "$(fakemac_now)")" "$name" "$line"
     done
 }
 
@@ -54,8 +58,7 @@ fakemac_stop() {
     fakemac_pid=""
     if [ -n "${fakemac_tails:-}" ]; then
         sleep 0.3
-        pkill -P "$fakemac_tails" 2>/dev/null || true
-        kill "$fakemac_tails" 2>/dev/null || true
+        kill -- "-$fakemac_tails" 2>/dev/null || true
         wait "$fakemac_tails" 2>/dev/null || true
     fi
     fakemac_tails=""
@@ -68,15 +71,15 @@ fakemac_session() {
     local program=$1 seconds=$2 dir=$3 name
     name=${program##*/}
     : >"$dir/calls.log"
-    fakemac_start_micros=${EPOCHREALTIME/./}
-    fakemac_start_micros=$(( 10#$fakemac_start_micros ))
-    tail -n +1 -F "$dir/calls.log" 2>/dev/null | fakemac_show_calls "$dir" &
-    fakemac_tails=$!
-    # Job control gives the daemon a process group of its own, so that
-    # stopping it also stops the alarm sounds it left running. Its group no
-    # longer hears Ctrl-C: the trap below passes it on.
+    fakemac_start_micros=$(fakemac_now)
+    fakemac_start_micros=$(( 10#${fakemac_start_micros/./} ))
+    # Job control gives the log reader and the daemon process groups of their
+    # own, so that stopping the daemon also stops the alarm sounds it left
+    # running. They no longer hear Ctrl-C: the trap below passes it on.
     trap 'fakemac_stop; exit 130' INT TERM
     set -m
+    tail -n +1 -F "$dir/calls.log" 2>/dev/null | fakemac_show_calls "$dir" &
+    fakemac_tails=$!
     # stderr is shown through fd 3, set before stdout goes to its own reader.
     PATH="$fakemac_root/fakemac/bin:$PATH" FAKEMAC_DIR=$dir \
         "$program" 3>&1 > >(fakemac_show_lines "$name") 2> >(fakemac_show_lines "$name stderr" >&3) 3>&- &
