@@ -101,10 +101,14 @@ TEST(VoskeldAlarm, LatchesAtTheFirstFailureAndSoundsOnSchedule) {
         ASSERT_EQ(probes.size(), c.failingCall) << "a probe ran after the failure";
         const double failed = probes.back().time;
 
+        // Counted from the failing probe, which a stand-in records before the
+        // daemon sees its answer: a sound's stand-in may start late, never early.
         const auto sounds = mac.CallsOf(kSound);
-        EXPECT_TRUE(Within(sounds[0].time - failed, 4.0, 6.0)) << sounds[0].time - failed;
-        EXPECT_TRUE(Within(sounds[1].time - sounds[0].time, 4.7, 7.0)) << sounds[1].time - sounds[0].time;
-        EXPECT_TRUE(Within(sounds[2].time - sounds[1].time, 3.7, 6.0)) << sounds[2].time - sounds[1].time;
+        const double due[] = {4.0, 9.0, 13.0};
+        for (std::size_t k = 0; k < 3; ++k) {
+            EXPECT_TRUE(Within(sounds[k].time - failed, due[k], due[k] + 3.0))
+                << "sound " << k << " at " << sounds[k].time - failed;
+        }
         EXPECT_GE(mac.CallsOf("afplay /usr/bin/voskeld.wav").size(), 2u);
 
         for (const char* once : {kFront, kMailCall, kDialog}) {
