@@ -1,9 +1,11 @@
 #include "shell.h"
 #include "child.h"
 
+#include <err.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/types.h>
@@ -17,12 +19,15 @@ namespace {
 // this is how long the shell that ran it gets to be reaped.
 const long long kReapMilliseconds = 2000;
 
+// How often a reap gives the processor away before it naps instead.
+const int kReapYields = 20;
+
 // The wait status of a shell we could not reap.
 const int kStatusUnknown = -1;
 
+// A new pipe's end has no other descriptor flag to keep.
 bool SetCloseOnExec(int fd) {
-    const int flags = fcntl(fd, F_GETFD);
-    return flags != -1 && fcntl(fd, F_SETFD, flags | FD_CLOEXEC) != -1;
+    return fcntl(fd, F_SETFD, FD_CLOEXEC) != -1;
 }
 
 // Returns the pid of the running command with *readFd its stdout, or -1 with
@@ -50,10 +55,20 @@ pid_t StartCapture(const char* commandLine, int* readFd) {
     return pid;
 }
 
+// Tells once per capture that poll failed, then pauses before it is tried again.
+void ReportPollError(bool& told) {
+    if (!told) {
+        warn("poll, trying again every second");
+        told = true;
+    }
+    PauseSeconds(1);
+}
+
 // Reads into area until the output ends, maxBytes are read or the deadline
 // passes; false at the deadline.
 bool ReadUntil(int fd, char* area, size_t maxBytes, long long deadline, size_t& length) {
     length = 0;
+    bool pollFailed = false;
     while (length < maxBytes) {
         const long long left = deadline - NowMilliseconds();
         if (left <= 0) {
@@ -61,8 +76,12 @@ bool ReadUntil(int fd, char* area, size_t maxBytes, long long deadline, size_t& 
         }
         pollfd ready{fd, POLLIN, 0};
         const int timeout = left < 60000 ? static_cast<int>(left) : 60000;
-        if (poll(&ready, 1, timeout) == -1 && errno != EINTR) {
-            return true;
+        if (poll(&ready, 1, timeout) == -1) {
+            // Output that has not ended is not to be judged as whole.
+            if (errno != EINTR) {
+                ReportPollError(pollFailed);
+            }
+            continue;
         }
         if (ready.revents == 0) {
             continue;
@@ -79,7 +98,10 @@ bool ReadUntil(int fd, char* area, size_t maxBytes, long long deadline, size_t& 
 
 // Reaps pid by the deadline into status; false when it is still running then.
 bool ReapBy(pid_t pid, long long deadline, int& status) {
-    // The shell usually ends right after its output: start with short naps.
+    // The shell usually ends within microseconds of its output, and a timed
+    // nap costs more of our own CPU than the rest of a capture: first give
+    // the shell the processor a few times, then nap, briefly at first.
+    int yields = kReapYields;
     long napMicroseconds = 50;
     for (;;) {
         const pid_t reaped = waitpid(pid, &status, WNOHANG);
@@ -92,6 +114,11 @@ bool ReapBy(pid_t pid, long long deadline, int& status) {
         }
         if (NowMilliseconds() >= deadline) {
             return false;
+        }
+        if (yields > 0) {
+            --yields;
+            sched_yield();
+            continue;
         }
         const timespec nap{0, napMicroseconds * 1000};
         nanosleep(&nap, nullptr);
@@ -119,13 +146,18 @@ Captured FinishCapture(pid_t pid, int readFd, char* area, size_t maxBytes, long 
     if (!captured.timedOut && !ReapBy(pid, deadline, status)) {
         captured.timedOut = true;
     }
-    if (captured.timedOut) {
-        // The whole pipeline: a hung diskutil, and the grep and awk that wait on it.
+    if (!captured.timedOut) {
+        captured.ran = PipelineRan(captured.length, status);
+    }
+    // The whole pipeline: a hung diskutil, and the grep and awk that wait on
+    // it. A shell that failed at the pipe may have started diskutil already,
+    // and every retry would leave one more behind.
+    if (captured.timedOut || !captured.ran) {
         kill(-pid, SIGKILL);
+    }
+    if (captured.timedOut) {
         // A shell stuck for good is left behind rather than stop the watch.
         ReapBy(pid, NowMilliseconds() + kReapMilliseconds, status);
-    } else {
-        captured.ran = PipelineRan(captured.length, status);
     }
     const void* zero = memchr(area, '\0', captured.length);
     if (zero != nullptr) {
@@ -147,6 +179,12 @@ Captured CaptureCommand(const char* commandLine, char* area, size_t maxBytes, in
             why = strerror(errno);
         } else {
             const Captured captured = FinishCapture(pid, readFd, area, maxBytes, deadline);
+            // After failed starts, a try cut off by the limit never got going
+            // either (bash retries its forks for seconds): the check was not
+            // made, and it is no hang to try a second time.
+            if (captured.timedOut && reported) {
+                return Captured{captured.length, false, false};
+            }
             if (captured.ran) {
                 ReportStartedAgain(commandLine, reported);
                 return captured;

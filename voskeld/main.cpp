@@ -34,9 +34,13 @@ void RaidIsOK() {
 [[noreturn]] void RaidError() {
     for (;;) {
         PauseSeconds(4);
-        LaunchCommand(kSoundCommand);
+        // Before the first launch: where no command can start, a launch waits
+        // for good, and the log must still tell of the failure.
         if (gMailsent == 0) {
             puts(kFailureLine);
+        }
+        LaunchCommand(kSoundCommand);
+        if (gMailsent == 0) {
             LaunchCommand(kFrontCommand);
             puts(kSendingLine);
             LaunchCommand(kMailCommand);
