@@ -5,6 +5,7 @@
 
 problems=0
 launchctl=""
+launchd_era=none
 
 # say STATE WHAT TEXT: one line of the preflight; FAIL counts as missing.
 say() {
@@ -164,24 +165,47 @@ check_raid() {
 }
 
 # The domains a watcher may be loaded in: the system's, and the graphical
-# session of whoever is logged in at the screen.
+# session of whoever is logged in at the screen. Before 10.10 launchctl sees
+# only the jobs of whoever runs it.
 watch_domains() {
+    if [ "$launchd_era" = list ]; then
+        if [ "$(id -u)" = 0 ]; then echo system; else echo "gui/$(id -u)"; fi
+        return
+    fi
     echo system
     console=$(owner_of "$root/dev/console" 2>/dev/null)
     [ -z "$console" ] || [ "$console" = 0 ] || echo "gui/$console"
 }
 
+# launchd_era: print from 10.10 on, list before (launchctl list LABEL), or
+# none when this launchctl answers neither.
+find_launchd_era() {
+    launchd_era=none
+    launchctl=$(on_job_path launchctl) || return 0
+    if "$launchctl" print system >/dev/null 2>&1; then
+        launchd_era=print
+    elif "$launchctl" list >/dev/null 2>&1; then
+        launchd_era=list
+    fi
+}
+
 # job_pid DOMAIN/LABEL: the pid of the loaded job, empty when it is loaded
 # but not running; fails when it is not loaded.
 job_pid() {
+    if [ "$launchd_era" = list ]; then
+        job=$("$launchctl" list "${1##*/}" 2>/dev/null) || return 1
+        printf '%s\n' "$job" | sed -n 's/.*"*PID"* = \([0-9][0-9]*\);.*/\1/p' | sed -n 1p
+        return 0
+    fi
     job=$("$launchctl" print "$1" 2>/dev/null) || return 1
     printf '%s\n' "$job" | awk '$1 == "pid" && $2 == "=" { print $3; exit }'
 }
 
 # Its variables are its own: the drill has an edition and a pid of its own.
 check_watchers() {
-    if ! launchctl=$(on_job_path launchctl) || ! "$launchctl" print system >/dev/null 2>&1; then
-        say note "watcher" "this launchctl cannot print its jobs (before OS X 10.10): see 'launchctl list | grep com.voskel'"
+    find_launchd_era
+    if [ "$launchd_era" = none ]; then
+        say note "watcher" "this launchctl answers neither 'print' nor 'list': see 'launchctl list | grep com.voskel'"
         return
     fi
     watchers=""
