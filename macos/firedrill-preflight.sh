@@ -4,14 +4,51 @@
 # shellcheck shell=sh
 
 problems=0
+blocked=0
+notes=0
 launchctl=""
 launchd_era=none
+watcher_state=unknown
+watcher_pid=""
 
-# say STATE WHAT TEXT: one line of the preflight; FAIL counts as missing.
+# say STATE WHAT TEXT: one line of the preflight, in one of four states: ok,
+# note, FAIL (missing or wrong), blocked (this Mac cannot have it as set up).
 say() {
     printf '%-4s  %-14s %s\n' "$1" "$2" "$3"
-    if [ "$1" = FAIL ]; then
-        problems=$((problems + 1))
+    case $1 in
+        FAIL) problems=$((problems + 1)) ;;
+        blocked) blocked=$((blocked + 1)) ;;
+        note) notes=$((notes + 1)) ;;
+    esac
+}
+
+# The last line, for a management tool: fixed words in a fixed order.
+result_line() {
+    result=whole
+    [ "$blocked" = 0 ] || result=blocked
+    [ "$problems" = 0 ] || result=broken
+    echo "result=$result watcher=$watcher_state pid=${watcher_pid:--} fail=$problems blocked=$blocked note=$notes"
+}
+
+# 0 whole with a watcher running; 3 a watcher running and only what this Mac
+# cannot have missing; 1 otherwise.
+result_status() {
+    [ "$problems" = 0 ] && [ "$watcher_state" = running ] || return 1
+    [ "$blocked" = 0 ] || return 3
+}
+
+# System Integrity Protection, from 10.11 on, keeps everything out of /usr/bin.
+sip_on() {
+    found=$(on_job_path csrutil) || return 1
+    "$found" status 2>/dev/null | grep -q 'System Integrity Protection status: enabled'
+}
+
+# missing_in_usr_bin WHAT PATH WHY: FAIL, or blocked where SIP forbids it.
+missing_in_usr_bin() {
+    if sip_on; then
+        say blocked "$1" "no $2, and System Integrity Protection keeps it from /usr/bin: $3; this cannot be mended while SIP is on"
+    else
+        say FAIL "$1" "no $2: $3"
     fi
 }
 
@@ -62,7 +99,7 @@ check_tool() {  # check_tool NAME WHY
 check_mail_script() {
     mail=$root/usr/bin/voskeldemail.py
     if [ ! -f "$mail" ]; then
-        say FAIL "mail script" "no /usr/bin/voskeldemail.py: no alert mail can be sent"
+        missing_in_usr_bin "mail script" /usr/bin/voskeldemail.py "no alert mail can be sent"
         return
     fi
     why=$(open_to_others "$mail")
@@ -81,8 +118,21 @@ check_mail_script() {
 check_file() {  # check_file PATH WHAT WHY
     if [ -e "$root$1" ]; then
         say ok "$2" "$1"
+    elif [ "${1%/*}" = /usr/bin ]; then
+        missing_in_usr_bin "$2" "$1" "$3"
     else
         say FAIL "$2" "no $1: $3"
+    fi
+}
+
+# python matters only for a mail script that can be there.
+check_python() {
+    if found=$(on_job_path python); then
+        say ok python "$found"
+    elif [ ! -f "$root/usr/bin/voskeldemail.py" ] && sip_on; then
+        say note python "not on launchd's PATH ($job_path), and no use while the mail script cannot be in /usr/bin"
+    else
+        say FAIL python "not on launchd's PATH ($job_path): it runs the mail script; macOS 12.3 and later ship none, and then no mail is sent while the log still says \"Alert email sent.\"; set a PATH that finds one in the job's plist (EnvironmentVariables)"
     fi
 }
 
@@ -208,16 +258,19 @@ check_watchers() {
         say note "watcher" "this launchctl answers neither 'print' nor 'list': see 'launchctl list | grep com.voskel'"
         return
     fi
+    watcher_state=none
     watchers=""
     watcher_count=0
     for watch_domain in $(watch_domains); do
         for watched in voskeld voskeld-continuous; do
-            watcher_pid=$(job_pid "$watch_domain/com.voskel.$watched") || continue
+            found_pid=$(job_pid "$watch_domain/com.voskel.$watched") || continue
             watcher_count=$((watcher_count + 1))
             watchers="$watchers${watchers:+, }$watch_domain/com.voskel.$watched"
-            if [ -n "$watcher_pid" ]; then
-                say ok "watcher" "$watch_domain/com.voskel.$watched is loaded and running, pid $watcher_pid"
+            if [ -n "$found_pid" ]; then
+                say ok "watcher" "$watch_domain/com.voskel.$watched is loaded and running, pid $found_pid"
+                [ "$watcher_state" = running ] || { watcher_state=running; watcher_pid=$found_pid; }
             else
+                [ "$watcher_state" = running ] || watcher_state=stopped
                 say FAIL "watcher" "$watch_domain/com.voskel.$watched is loaded but not running: nothing watches through it"
             fi
         done
@@ -236,7 +289,7 @@ preflight() {
     check_tool osascript "it sets the volume, brings Voskel to the front and shows the dialog"
     check_tool afplay "it plays the alarm sound"
     check_tool open "it opens the companion application (continuous edition)"
-    check_tool python "it runs the mail script; macOS 12.3 and later ship none, and then no mail is sent while the log still says \"Alert email sent.\""
+    check_python
     check_mail_script
     check_file /usr/bin/voskeld.wav "sound file" "the alarm is silent"
     check_file /Applications/Voskel.app "Voskel" "the companion application, which stops the audio alerts"
