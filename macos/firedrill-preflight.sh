@@ -162,13 +162,13 @@ check_interval() {
         return
     fi
     seconds=$(daemon_interval)
-    first=$(grep delayseconds "$root$conf" | sed -n 1p)
+    first=$(grep delayseconds "$root$conf" | grep -v 'delayseconds[^=]*=[[:space:]]*$' | sed -n 1p)
     if [ -z "$seconds" ]; then
         say FAIL "configuration" "$sbin/voskeld did not say which interval it reads from $conf"
     elif [ "$seconds" -le 0 ]; then
-        say FAIL "configuration" "$conf gives $seconds, so no pause between checks; the first line holding delayseconds wins: '$first'"
+        say FAIL "configuration" "$conf gives $seconds, so no pause between checks; the first line holding delayseconds and a value wins: '$first'"
     elif [ "$seconds" -gt 86400 ]; then
-        say note "configuration" "$conf: a check every $seconds seconds, $((seconds / 86400)) days between checks; the first line holding delayseconds wins: '$first'"
+        say note "configuration" "$conf: a check every $seconds seconds, $((seconds / 86400)) days between checks; the first line holding delayseconds and a value wins: '$first'"
     elif [ "$seconds" = 1 ]; then
         say ok "configuration" "$conf: a check every second"
     else
