@@ -52,7 +52,7 @@ missing_in_usr_bin() {
     fi
 }
 
-# Prints where launchd's PATH finds NAME; fails when it does not.
+# Prints where the job's PATH finds NAME; fails when it does not.
 on_job_path() {
     set -f
     old_ifs=$IFS
@@ -92,7 +92,7 @@ check_tool() {  # check_tool NAME WHY
     if found=$(on_job_path "$1"); then
         say ok "$1" "$found"
     else
-        say FAIL "$1" "not on launchd's PATH ($job_path): $2"
+        say FAIL "$1" "not on the job's PATH ($job_path): $2"
     fi
 }
 
@@ -130,9 +130,9 @@ check_python() {
     if found=$(on_job_path python); then
         say ok python "$found"
     elif [ ! -f "$root/usr/bin/voskeldemail.py" ] && sip_on; then
-        say note python "not on launchd's PATH ($job_path), and no use while the mail script cannot be in /usr/bin"
+        say note python "not on the job's PATH ($job_path), and no use while the mail script cannot be in /usr/bin"
     else
-        say FAIL python "not on launchd's PATH ($job_path): it runs the mail script; macOS 12.3 and later ship none, and then no mail is sent while the log still says \"Alert email sent.\"; set a PATH that finds one in the job's plist (EnvironmentVariables)"
+        say FAIL python "not on the job's PATH ($job_path): it runs the mail script; macOS 12.3 and later ship none, and then no mail is sent while the log still says \"Alert email sent.\"; set a PATH that finds one in the job's plist (EnvironmentVariables)"
     fi
 }
 
@@ -282,9 +282,28 @@ check_watchers() {
     fi
 }
 
+# The PATH that an installed job of the edition sets for itself, where one
+# sets it: the programs then find their tools there, not on launchd's own.
+installed_job_path() {
+    buddy=$root/usr/libexec/PlistBuddy
+    [ -x "$buddy" ] || return 1
+    for plist in "$root/Library/LaunchDaemons/com.voskel.$1.plist" "$root/Library/LaunchAgents/com.voskel.$1.plist"; do
+        [ -f "$plist" ] && "$buddy" -c 'Print :EnvironmentVariables:PATH' "$plist" 2>/dev/null && return 0
+    done
+    return 1
+}
+
+use_installed_job_path() {
+    own=$(installed_job_path "${edition:-voskeld}") || return 0
+    [ -n "$own" ] || return 0
+    job_path=$(printf '%s\n' "$own" | tr ':' '\n' | sed "s|^|$root|" | paste -s -d : -)
+    echo "The installed job sets its own PATH: $own"
+}
+
 preflight() {
     root_owner=$(owner_of "${root:-/}")
     echo "Preflight: what the alarm chain needs on this Mac, and whether it watches"
+    use_installed_job_path
     check_tool diskutil "no check can run, and every check then reads healthy"
     check_tool osascript "it sets the volume, brings Voskel to the front and shows the dialog"
     check_tool afplay "it plays the alarm sound"
