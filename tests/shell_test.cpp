@@ -108,18 +108,30 @@ TEST(CaptureCommand, ReturnsPromptlyAtTheLimitOrTheEndOfItsOutput) {
 }
 
 // The processes whose command line is commandLine, zombies left out: their
-// reaper may not be us.
+// reaper may not be us. Plain calls only: this runs in a child at a
+// descriptor limit of 5.
 std::size_t CountProcesses(std::string commandLine) {
     std::replace(commandLine.begin(), commandLine.end(), ' ', '\0');
+    commandLine += '\0';
     std::size_t count = 0;
     DIR* proc = opendir("/proc");
-    while (dirent* entry = readdir(proc)) {
-        const std::string dir = std::string("/proc/") + entry->d_name;
-        std::ifstream cmdline(dir + "/cmdline");
-        std::string text((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
-        count += text == commandLine + '\0' ? 1u : 0u;
+    while (proc != nullptr) {
+        const dirent* entry = readdir(proc);
+        if (entry == nullptr) {
+            break;
+        }
+        char text[256];
+        const std::string path = std::string("/proc/") + entry->d_name + "/cmdline";
+        const int fd = open(path.c_str(), O_RDONLY);
+        const ssize_t n = fd == -1 ? -1 : read(fd, text, sizeof text);
+        if (fd != -1) {
+            close(fd);
+        }
+        count += n > 0 && commandLine == std::string(text, static_cast<std::size_t>(n)) ? 1u : 0u;
     }
-    closedir(proc);
+    if (proc != nullptr) {
+        closedir(proc);
+    }
     return count;
 }
 
