@@ -271,7 +271,7 @@ check_watchers() {
                 [ "$watcher_state" = running ] || { watcher_state=running; watcher_pid=$found_pid; }
             else
                 [ "$watcher_state" = running ] || watcher_state=stopped
-                say FAIL "watcher" "$watch_domain/com.voskel.$watched is loaded but not running: nothing watches through it"
+                say FAIL "watcher" "$watch_domain/com.voskel.$watched is loaded but not running: nothing watches through it; if it stays so, launchd is restarting it every 10 seconds (see 'runs' and 'last exit code' in launchctl print, or LastExitStatus in launchctl list)"
             fi
         done
     done
