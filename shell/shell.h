@@ -32,13 +32,15 @@ void PrepareProcess();
 struct Captured {
     size_t length;  // the text ends at the first zero byte
     bool timedOut;  // the time limit ended the command's whole pipeline
-    bool ran;       // false: within the limit, no run got as far as the pipeline
+    bool ran;       // false: within the limit, no run got as far as the pipeline,
+                    // or the one under way at the limit followed failed starts
 };
 
 // Runs commandLine through /bin/sh -c with its stdout read into area, at most
 // maxBytes of it, then waits for it, all within limitSeconds of waking time.
 // A run that could not start, or whose shell failed before the pipeline ran,
-// is tried again every second until the limit.
+// is tried again every second until the limit; nothing of a failed run is
+// left running.
 Captured CaptureCommand(const char* commandLine, char* area, size_t maxBytes, int limitSeconds);
 
 // Starts commandLine through /bin/sh -c and returns at once; its stdout is
