@@ -35,9 +35,9 @@ voskeld_configure(voskeld-firedrill.in "${SBINDIR}/voskeld-firedrill")
 file(CHMOD "${destdir}${SBINDIR}/voskeld-firedrill" PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-# One page covers both editions and the drill.
+# One page covers both editions, the drill and the log rotation.
 voskeld_configure(voskeld.8.in "${mandir}/man8/voskeld.8")
-foreach(link voskeld-continuous.8 voskeld-firedrill.8)
+foreach(link voskeld-continuous.8 voskeld-firedrill.8 voskeld-rotate-log.8)
     message(STATUS "Installing: ${destdir}${mandir}/man8/${link}")
     file(CREATE_LINK voskeld.8 "${destdir}${mandir}/man8/${link}" SYMBOLIC)
     list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${destdir}${mandir}/man8/${link}")
