@@ -1,7 +1,7 @@
-# The preflight of voskeld-firedrill, which sources this file: one line per
-# outside piece the alarm chain needs, and whether a watcher runs. It needs
-# root (the stand-in root, or empty), job_path, sbin and work from the drill.
-# shellcheck shell=sh
+# The preflight of voskeld-firedrill, which sources it: a line for each piece
+# the alarm needs, the RAID, and whether a watcher really runs. It needs
+# root, job_path, sbin, edition and work from the drill.
+# shellcheck shell=sh disable=SC2154,SC2012
 
 problems=0
 blocked=0
@@ -10,9 +10,9 @@ launchctl=""
 launchd_era=none
 watcher_state=unknown
 watcher_pid=""
+raid=unknown
 
-# say STATE WHAT TEXT: one line of the preflight, in one of four states: ok,
-# note, FAIL (missing or wrong), blocked (this Mac cannot have it as set up).
+# say STATE WHAT TEXT: ok, note, FAIL, or blocked (this Mac cannot have it).
 say() {
     printf '%-4s  %-14s %s\n' "$1" "$2" "$3"
     case $1 in
@@ -27,208 +27,166 @@ result_line() {
     result=whole
     [ "$blocked" = 0 ] || result=blocked
     [ "$problems" = 0 ] || result=broken
-    echo "result=$result watcher=$watcher_state pid=${watcher_pid:--} fail=$problems blocked=$blocked note=$notes"
+    echo "result=$result watcher=$watcher_state pid=${watcher_pid:--} fail=$problems blocked=$blocked note=$notes raid=$raid"
 }
 
-# 0 whole with a watcher running; 3 a watcher running and only what this Mac
-# cannot have missing; 1 otherwise.
 result_status() {
     [ "$problems" = 0 ] && [ "$watcher_state" = running ] || return 1
     [ "$blocked" = 0 ] || return 3
 }
 
-# System Integrity Protection, from 10.11 on, keeps everything out of /usr/bin.
-sip_on() {
-    found=$(on_job_path csrutil) || return 1
-    "$found" status 2>/dev/null | grep -q 'System Integrity Protection status: enabled'
+# Prints where the job's PATH finds NAME, and sets found; fails when it does not.
+on_job_path() {
+    found=$(PATH=$job_path && command -v "$1") && [ "${found#/}" != "$found" ] && echo "$found"
 }
 
-# missing_in_usr_bin WHAT PATH WHY: FAIL, or blocked where SIP forbids it.
-missing_in_usr_bin() {
-    if sip_on; then
-        say blocked "$1" "no $2, and System Integrity Protection keeps it from /usr/bin: $3; this cannot be mended while SIP is on"
+run_tool() {  # run_tool NAME ARG...: NAME from the job's PATH, quietly
+    tool=$(on_job_path "$1") && shift && "$tool" "$@" 2>/dev/null
+}
+
+# Why nothing can be added to /usr/bin on this Mac, or nothing.
+usr_bin_closed() {
+    case $(run_tool sw_vers -productVersion) in
+        10.1[5-9]* | 1[1-9]* | [2-9][0-9]*)
+            echo "the system volume is read-only from 10.15, and sealed from 11, SIP or not" ;;
+        *) run_tool csrutil status | grep -q 'status: enabled' && echo "SIP keeps /usr/bin closed while it is on" ;;
+    esac
+}
+
+missing() {  # missing WHAT PATH WHY: FAIL, or blocked where /usr/bin is closed
+    why=""
+    case $2 in /usr/bin/*) why=$(usr_bin_closed) ;; esac
+    if [ -n "$why" ]; then
+        say blocked "$1" "no $2: $3; $why"
     else
         say FAIL "$1" "no $2: $3"
     fi
 }
 
-# Prints where the job's PATH finds NAME; fails when it does not.
-on_job_path() {
-    set -f
-    old_ifs=$IFS
-    IFS=:
-    for dir in $job_path; do
-        if [ -f "$dir/$1" ] && [ -x "$dir/$1" ]; then
-            IFS=$old_ifs
-            set +f
-            printf '%s\n' "$dir/$1"
-            return 0
-        fi
-    done
-    IFS=$old_ifs
-    set +f
-    return 1
+ls_field() {  # ls_field N PATH: field N of ls -ldn, 1 the mode, 3 the owner
+    ls -ldn "$2" | awk -v n="$1" '{ print $n }'
 }
 
-# The uid that owns PATH: for /dev/console, the user logged in at the screen.
-owner_of() {
-    # shellcheck disable=SC2046 # the fields of ls are wanted split
-    set -- $(ls -ldn "$1")
-    printf '%s\n' "$3"
-}
-
-# Prints why PATH can be changed by someone other than the owner of the root.
+# Why someone other than the root's owner can change PATH.
 open_to_others() {
-    # shellcheck disable=SC2046
-    set -- $(ls -ldn "$1")
-    case $1 in
+    case $(ls_field 1 "$1") in
         ?????w*) echo "writable by its group" ;;
         ????????w*) echo "writable by everyone" ;;
-        *) [ "$3" = "$root_owner" ] || echo "owned by uid $3, not root" ;;
+        *) [ "$(ls_field 3 "$1")" = "$root_owner" ] || echo "owned by uid $(ls_field 3 "$1"), not root" ;;
     esac
 }
 
 check_tool() {  # check_tool NAME WHY
-    if found=$(on_job_path "$1"); then
+    if on_job_path "$1" >/dev/null; then
         say ok "$1" "$found"
     else
         say FAIL "$1" "not on the job's PATH ($job_path): $2"
     fi
 }
 
-check_mail_script() {
-    mail=$root/usr/bin/voskeldemail.py
-    if [ ! -f "$mail" ]; then
-        missing_in_usr_bin "mail script" /usr/bin/voskeldemail.py "no alert mail can be sent"
-        return
-    fi
-    why=$(open_to_others "$mail")
-    where=it
-    if [ -z "$why" ]; then
-        why=$(open_to_others "${mail%/*}")
-        where="its folder"
-    fi
-    if [ -n "$why" ]; then
-        say FAIL "mail script" "/usr/bin/voskeldemail.py: $where is $why; a LaunchDaemon runs it as root, so nobody else may change it"
-    else
-        say ok "mail script" "/usr/bin/voskeldemail.py, changed only by root"
-    fi
+check_file() {  # check_file PATH WHAT WHY
+    if [ -e "$root$1" ]; then say ok "$2" "$1"; else missing "$2" "$1" "$3"; fi
 }
 
-check_file() {  # check_file PATH WHAT WHY
-    if [ -e "$root$1" ]; then
-        say ok "$2" "$1"
-    elif [ "${1%/*}" = /usr/bin ]; then
-        missing_in_usr_bin "$2" "$1" "$3"
+check_mail_script() {
+    mail=/usr/bin/voskeldemail.py
+    [ -f "$root$mail" ] || { missing "mail script" $mail "no alert mail can be sent"; return; }
+    where=it
+    why=$(open_to_others "$root$mail")
+    if [ -z "$why" ]; then
+        where="its folder"
+        why=$(open_to_others "$root${mail%/*}")
+    fi
+    if [ -n "$why" ]; then
+        say FAIL "mail script" "$mail: $where is $why, and a LaunchDaemon runs it as root"
     else
-        say FAIL "$2" "no $1: $3"
+        say ok "mail script" "$mail, changed only by root"
     fi
 }
 
 # python matters only for a mail script that can be there.
 check_python() {
-    if found=$(on_job_path python); then
+    if on_job_path python >/dev/null; then
         say ok python "$found"
-    elif [ ! -f "$root/usr/bin/voskeldemail.py" ] && sip_on; then
-        say note python "not on the job's PATH ($job_path), and no use while the mail script cannot be in /usr/bin"
+    elif [ ! -f "$root/usr/bin/voskeldemail.py" ] && [ -n "$(usr_bin_closed)" ]; then
+        say note python "not on the job's PATH ($job_path), and of no use without the mail script"
     else
-        say FAIL python "not on the job's PATH ($job_path): it runs the mail script; macOS 12.3 and later ship none, and then no mail is sent while the log still says \"Alert email sent.\"; set a PATH that finds one in the job's plist (EnvironmentVariables)"
+        say FAIL python "not on the job's PATH ($job_path): no mail is sent, yet the log says \"Alert email sent.\"; macOS 12.3 and later ship none: set a PATH that finds one in the job's plist"
     fi
 }
 
-# The interval as the daemon itself reads it, from its second line: a copy
-# of its rules here would sooner or later disagree with it.
+# The interval as the daemon itself reads it: a copy of its rules would not.
 daemon_interval() {
     mkdir "$work/interval" && printf '#!/bin/sh\n' >"$work/interval/diskutil" &&
         chmod +x "$work/interval/diskutil" || return 1
     PATH=$work/interval:$job_path "$sbin/voskeld" >"$work/interval/output" 2>/dev/null &
-    asked=$!
     tries=0
-    while [ "$tries" -lt 50 ]; do
-        lines=$(sed -n '$=' "$work/interval/output" 2>/dev/null)
-        [ "${lines:-0}" -lt 2 ] || break
+    until [ "$(sed -n '$=' "$work/interval/output")" -ge 2 ] 2>/dev/null || [ "$tries" -ge 50 ]; do
         sleep 0.1
         tries=$((tries + 1))
     done
-    kill "$asked" 2>/dev/null
-    wait "$asked" 2>/dev/null
+    kill $! 2>/dev/null
+    wait $! 2>/dev/null
     sed -n '2s/^Checking RAID volumes status every \(-*[0-9]*\) seconds$/\1/p' "$work/interval/output"
 }
 
 check_interval() {
     conf=/etc/voskeld.conf
-    if [ ! -f "$root$conf" ]; then
-        say FAIL "configuration" "no $conf: checks follow one another without pause"
-        return
-    fi
+    [ -f "$root$conf" ] || { say FAIL configuration "no $conf: checks without pause"; return; }
     seconds=$(daemon_interval)
     first=$(grep delayseconds "$root$conf" | grep -v 'delayseconds[^=]*=[[:space:]]*$' | sed -n 1p)
+    rule="the first line with delayseconds and a value wins: '$first'"
     if [ -z "$seconds" ]; then
-        say FAIL "configuration" "$sbin/voskeld did not say which interval it reads from $conf"
+        say FAIL configuration "$sbin/voskeld did not tell its interval"
     elif [ "$seconds" -le 0 ]; then
-        say FAIL "configuration" "$conf gives $seconds, so no pause between checks; the first line holding delayseconds and a value wins: '$first'"
+        say FAIL configuration "$conf gives $seconds, so no pause between checks; $rule"
     elif [ "$seconds" -gt 86400 ]; then
-        say note "configuration" "$conf: a check every $seconds seconds, $((seconds / 86400)) days between checks; the first line holding delayseconds and a value wins: '$first'"
-    elif [ "$seconds" = 1 ]; then
-        say ok "configuration" "$conf: a check every second"
+        say note configuration "$conf: every $seconds seconds, $((seconds / 86400)) days between checks; $rule"
     else
-        say ok "configuration" "$conf: a check every $seconds seconds"
+        every="$seconds seconds"
+        [ "$seconds" != 1 ] || every=second
+        say ok configuration "$conf: a check every $every"
     fi
+}
+
+# The uids of the users at the screen (owning /dev/console) and in who.
+logged_in_uids() {
+    ls_field 3 "$root/dev/console" 2>/dev/null
+    run_tool who | while read -r name _; do id -u "$name" 2>/dev/null; done
 }
 
 check_session() {
-    user=""
-    if found=$(on_job_path who); then
-        user=$("$found" | awk '$2 == "console" { print $1; exit }')
-    fi
+    user=$(run_tool who | awk '$2 == "console" { print $1; exit }')
     if [ -n "$user" ]; then
-        say ok "GUI session" "$user is logged in at the screen: a LaunchAgent can show the dialog and Voskel"
+        say ok "GUI session" "$user is at the screen: an agent can show the dialog and Voskel"
     else
-        say note "GUI session" "nobody is logged in at the screen: a LaunchAgent waits for a login; a LaunchDaemon still checks, sounds and mails"
+        say note "GUI session" "nobody is at the screen: an agent waits for a login; a daemon still sounds and mails"
     fi
 }
 
-# A disk utility that cannot reach the RAID driver lists no set, and the
-# checks then read healthy for ever: that must be seen before relying on it.
+# The RAID now: one that lists no set makes every check read healthy.
 check_raid() {
-    if ! found=$(on_job_path diskutil); then
-        return
-    fi
+    on_job_path diskutil >/dev/null || return 0
     listing=$("$found" appleRAID list 2>&1)
     summary=$(printf '%s\n' "$listing" | awk '
-        /^Name:/   { sub(/^Name:[ \t]*/, ""); name = $0 }
+        /Failed/ { failed = 1 }
+        /Missing\/Damaged/ { unwell = 1 }
+        /^Name:/ { sub(/^Name:[ \t]*/, ""); name = $0 }
         /^Status:/ { sub(/^Status:[ \t]*/, ""); sets = sets sep name " " $0; sep = ", "; n++
-                     if ($0 != "Online") unwell++ }
-        END        { printf "%d %d %s\n", n, unwell, sets }')
+                     if ($0 != "Online") unwell = 1 }
+        END { print n + 0, (failed ? "failed" : unwell ? "degraded" : n ? "online" : "none"), sets }')
     count=${summary%% *}
-    rest=${summary#* }
-    unwell=${rest%% *}
-    sets=${rest#* }
-    if [ "$count" = 0 ]; then
-        said=$(printf '%s\n' "$listing" | sed -n '/[^[:space:]]/{ p; q; }')
-        say FAIL "RAID sets" "none listed, so there is nothing to watch and every check reads OK; diskutil said: '$said'"
-    elif [ "$unwell" != 0 ]; then
-        say note "RAID sets" "$count: $sets; not all are Online: the RAID needs attention now"
-    else
-        say ok "RAID sets" "$count: $sets"
-    fi
+    raid=${summary#* }
+    sets=${raid#* }
+    raid=${raid%% *}
+    case $raid in
+        none) say FAIL "RAID sets" "none listed: every check reads OK; diskutil said: '$(printf '%s\n' "$listing" | sed -n '/[^[:space:]]/{ p; q; }')'" ;;
+        online) say ok "RAID sets" "$count: $sets" ;;
+        *) say note "RAID sets" "$count: $sets; $raid: it needs attention now" ;;
+    esac
 }
 
-# The domains a watcher may be loaded in: the system's, and the graphical
-# session of whoever is logged in at the screen. Before 10.10 launchctl sees
-# only the jobs of whoever runs it.
-watch_domains() {
-    if [ "$launchd_era" = list ]; then
-        if [ "$(id -u)" = 0 ]; then echo system; else echo "gui/$(id -u)"; fi
-        return
-    fi
-    echo system
-    console=$(owner_of "$root/dev/console" 2>/dev/null)
-    [ -z "$console" ] || [ "$console" = 0 ] || echo "gui/$console"
-}
-
-# launchd_era: print from 10.10 on, list before (launchctl list LABEL), or
-# none when this launchctl answers neither.
+# launchd_era: print from 10.10 on, list before, or none.
 find_launchd_era() {
     launchd_era=none
     launchctl=$(on_job_path launchctl) || return 0
@@ -239,79 +197,135 @@ find_launchd_era() {
     fi
 }
 
-# job_pid DOMAIN/LABEL: the pid of the loaded job, empty when it is loaded
-# but not running; fails when it is not loaded.
-job_pid() {
+# Where a watcher may be: the system and each logged-in user's session;
+# before 10.10 launchctl sees only the caller's.
+watch_domains() {
+    [ "$launchd_era" != list ] || { own_domain; return; }
+    echo system
+    logged_in_uids | sort -un | awk '$1 > 0 { print "gui/" $1 }'
+}
+
+own_domain() {
+    if [ "$(id -u)" = 0 ]; then echo system; else echo "gui/$(id -u)"; fi
+}
+
+# job_info DOMAIN/LABEL: sets job_pid (- while not running), job_runs (- if
+# untold) and job_last (exit code, or never); fails when it is not loaded.
+job_info() {
     if [ "$launchd_era" = list ]; then
         job=$("$launchctl" list "${1##*/}" 2>/dev/null) || return 1
-        printf '%s\n' "$job" | sed -n 's/.*"*PID"* = \([0-9][0-9]*\);.*/\1/p' | sed -n 1p
+        job_pid=$(printf '%s\n' "$job" | sed -n 's/.*PID"* = \([0-9]*\);.*/\1/p')
+        job_last=$(printf '%s\n' "$job" | sed -n 's/.*LastExitStatus"* = \([0-9-]*\);.*/\1/p')
+        job_pid=${job_pid:--} job_runs=- job_last=${job_last:-never}
         return 0
     fi
     job=$("$launchctl" print "$1" 2>/dev/null) || return 1
-    printf '%s\n' "$job" | awk '$1 == "pid" && $2 == "=" { print $3; exit }'
+    # shellcheck disable=SC2046 # three words
+    set -- $(printf '%s\n' "$job" | awk '
+        $1 == "pid" && $2 == "=" && pid == "" { pid = $3 }
+        $1 == "runs" && $2 == "=" && runs == "" { runs = $3 }
+        $1 $2 $3 == "lastexitcode" && last == "" { last = ($5 ~ /^-?[0-9]/) ? $5 + 0 : "never" }
+        END { print (pid == "" ? "-" : pid), (runs == "" ? "-" : runs), (last == "" ? "never" : last) }')
+    job_pid=$1 job_runs=$2 job_last=$3
 }
 
-# Its variables are its own: the drill has an edition and a pid of its own.
-check_watchers() {
-    find_launchd_era
-    if [ "$launchd_era" = none ]; then
-        say note "watcher" "this launchctl answers neither 'print' nor 'list': see 'launchctl list | grep com.voskel'"
-        return
-    fi
-    watcher_state=none
-    watchers=""
-    watcher_count=0
-    for watch_domain in $(watch_domains); do
-        for watched in voskeld voskeld-continuous; do
-            found_pid=$(job_pid "$watch_domain/com.voskel.$watched") || continue
-            watcher_count=$((watcher_count + 1))
-            watchers="$watchers${watchers:+, }$watch_domain/com.voskel.$watched"
-            if [ -n "$found_pid" ]; then
-                say ok "watcher" "$watch_domain/com.voskel.$watched is loaded and running, pid $found_pid"
-                [ "$watcher_state" = running ] || { watcher_state=running; watcher_pid=$found_pid; }
-            else
-                [ "$watcher_state" = running ] || watcher_state=stopped
-                say FAIL "watcher" "$watch_domain/com.voskel.$watched is loaded but not running: nothing watches through it; if it stays so, launchd is restarting it every 10 seconds (see 'runs' and 'last exit code' in launchctl print, or LastExitStatus in launchctl list)"
-            fi
-        done
-    done
-    if [ "$watcher_count" = 0 ]; then
-        say FAIL "watcher" "no com.voskel.voskeld or com.voskel.voskeld-continuous is loaded in $(watch_domains | tr '\n' ' ')(see the README, Installing on a Mac): nothing watches the RAID"
-    elif [ "$watcher_count" -gt 1 ]; then
-        say FAIL "watcher" "$watcher_count watchers are loaded ($watchers): every alarm and mail comes $watcher_count times; boot all but one out"
-    fi
+# Seconds PID has run; fails when it does not run.
+pid_age() {
+    ps -o etime= -p "$1" 2>/dev/null | awk -F'[-:]' 'NF { s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s; ok = 1 }
+        END { exit !ok }'
 }
 
-# The PATH that an installed job of the edition sets for itself, where one
-# sets it: the programs then find their tools there, not on launchd's own.
-installed_job_path() {
-    buddy=$root/usr/libexec/PlistBuddy
-    [ -x "$buddy" ] || return 1
-    for plist in "$root/Library/LaunchDaemons/com.voskel.$1.plist" "$root/Library/LaunchAgents/com.voskel.$1.plist"; do
-        [ -f "$plist" ] && "$buddy" -c 'Print :EnvironmentVariables:PATH' "$plist" 2>/dev/null && return 0
+# steady_pid DOMAIN/LABEL: the pid of the job once its process has outlived
+# launchd's 10-second throttle; a crash loop has a pid for a moment each time.
+steady_pid() {
+    tries=0
+    while job_info "$1" && [ "$job_pid" != - ] && age=$(pid_age "$job_pid") && [ "$tries" -le 10 ]; do
+        [ "$age" -lt 10 ] || { echo "$job_pid"; return 0; }
+        sleep 1
+        tries=$((tries + 1))
     done
     return 1
 }
 
+not_running() {
+    if [ "$job_last" = never ] && [ "$job_runs" != - ]; then
+        echo "launchd has never started it: its plist needs RunAtLoad"
+    else
+        echo "it ended with $job_last, and any run was short: a crash loop, if KeepAlive restarts it every 10 seconds (runs: $job_runs); see its log"
+    fi
+}
+
+check_watcher() {  # check_watcher DOMAIN LABEL
+    if found_pid=$(steady_pid "$1/$2"); then
+        say ok watcher "$1/$2 is loaded and running, pid $found_pid"
+        [ "$watcher_state" = running ] || watcher_state=running watcher_pid=$found_pid
+    else
+        [ "$watcher_state" = running ] || watcher_state=stopped
+        job_info "$1/$2"
+        say FAIL watcher "$1/$2 is loaded but not running: $(not_running "$1/$2")"
+    fi
+    [ "$launchd_era" = list ] || ! "$launchctl" print-disabled "$1" 2>/dev/null | grep -Eq "\"$2\" => (true|disabled)" ||
+        say FAIL watcher "$1/$2 is disabled, so it will not come back after a restart: launchctl enable $1/$2"
+}
+
+check_drill_jobs() {
+    for drill_job in $("$launchctl" list 2>/dev/null | awk '$3 ~ /^com\.voskel\..*\.firedrill/ { print $3 }'); do
+        say note "drill job" "$drill_job is loaded: another drill's, or a killed one's; if no drill runs: launchctl bootout $(own_domain)/$drill_job"
+    done
+}
+
+check_watchers() {
+    find_launchd_era
+    if [ "$launchd_era" = none ]; then
+        say note watcher "launchctl answers neither print nor list"
+        return
+    fi
+    watcher_state=none
+    watchers=""
+    count=0
+    # Names of their own: the drill has a domain and a label.
+    for watch_domain in $(watch_domains); do
+        for watched in com.voskel.voskeld com.voskel.voskeld-continuous; do
+            job_info "$watch_domain/$watched" || continue
+            watchers="$watchers${watchers:+, }$watch_domain/$watched"
+            count=$((count + 1))
+            check_watcher "$watch_domain" "$watched"
+        done
+    done
+    if [ "$count" = 0 ] && [ "$launchd_era" = list ] && [ "$(id -u)" = 0 ] && logged_in_uids | grep -qvx 0; then
+        watcher_state=unknown
+        say note watcher "none in the system domain, and before 10.10 root cannot see a user's LaunchAgent: run --check as each user too"
+    elif [ "$count" = 0 ]; then
+        say FAIL watcher "no com.voskel.voskeld or com.voskel.voskeld-continuous is loaded in $(watch_domains | tr '\n' ' ')(see the README): nothing watches"
+    elif [ "$count" -gt 1 ]; then
+        say FAIL watcher "$count watchers are loaded ($watchers): each alarm comes $count times; boot all but one out"
+    fi
+    check_drill_jobs
+}
+
+# The PATH the installed job sets, where the programs then find their tools.
 use_installed_job_path() {
-    own=$(installed_job_path "${edition:-voskeld}") || return 0
-    [ -n "$own" ] || return 0
-    job_path=$(printf '%s\n' "$own" | tr ':' '\n' | sed "s|^|$root|" | paste -s -d : -)
-    echo "The installed job sets its own PATH: $own"
+    for plist in "$root/Library/LaunchDaemons/com.voskel.$edition.plist" "$root/Library/LaunchAgents/com.voskel.$edition.plist"; do
+        own=$("$root/usr/libexec/PlistBuddy" -c 'Print :EnvironmentVariables:PATH' "$plist" 2>/dev/null) || continue
+        [ -n "$own" ] || continue
+        job_path=$(printf '%s\n' "$own" | tr ':' '\n' | sed "s|^|$root|" | paste -s -d : -)
+        echo "The installed job sets its own PATH: $own"
+        return
+    done
 }
 
 preflight() {
-    root_owner=$(owner_of "${root:-/}")
-    echo "Preflight: what the alarm chain needs on this Mac, and whether it watches"
+    root_owner=$(ls_field 3 "${root:-/}")
+    echo "Preflight: what the alarm needs on this Mac, and whether it watches"
     use_installed_job_path
-    check_tool diskutil "no check can run, and every check then reads healthy"
-    check_tool osascript "it sets the volume, brings Voskel to the front and shows the dialog"
-    check_tool afplay "it plays the alarm sound"
-    check_tool open "it opens the companion application (continuous edition)"
+    check_tool diskutil "every check reads healthy"
+    check_tool osascript "no volume, Voskel or dialog"
+    check_tool afplay "no alarm sound"
+    check_tool open "the continuous edition opens no Voskel"
     check_python
     check_mail_script
     check_file /usr/bin/voskeld.wav "sound file" "the alarm is silent"
-    check_file /Applications/Voskel.app "Voskel" "the companion application, which stops the audio alerts"
+    check_file /Applications/Voskel.app Voskel "the application that stops the alarm"
     check_interval
     check_session
     check_raid

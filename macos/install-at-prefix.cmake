@@ -22,15 +22,50 @@ macro(voskeld_configure source destination)
     list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${destdir}${destination}")
 endmacro()
 
-# One agent and one daemon per edition, each naming the installed program.
+# One agent and one daemon per edition, each naming the installed program;
+# beside each, the fire drill's template of the same job, which differs only
+# in the %NAMES% the drill fills in: no KeepAlive, and a program that ends
+# itself after %BOUND% seconds (an alarm timer outlives exec), so that no
+# drill, even one killed outright, leaves an alarm sounding.
+set(drill_timer "alarm shift; exec @ARGV or die")
+set(drill_path "
+	<key>EnvironmentVariables</key>
+	<dict>
+		<key>PATH</key>
+		<string>%PATH%</string>
+	</dict>")
 foreach(EDITION voskeld voskeld-continuous)
     foreach(kind LaunchAgents LaunchDaemons)
-        voskeld_configure(${kind}.plist.in "${DATADIR}/voskeld/${kind}/com.voskel.${EDITION}.plist")
+        set(LABEL com.voskel.${EDITION})
+        set(PROGRAM "${SBINDIR}/${EDITION}")
+        set(BOUND "")
+        set(KEEPALIVE true)
+        set(ENVIRONMENT "")
+        set(LOG "/var/log/${EDITION}.log")
+        if(kind STREQUAL LaunchAgents)
+            set(LOG "\"$HOME/Library/Logs/${EDITION}.log\"")
+        endif()
+        voskeld_configure(${kind}.plist.in "${DATADIR}/voskeld/${kind}/${LABEL}.plist")
+        set(LABEL %LABEL%)
+        set(PROGRAM %PROGRAM%)
+        set(KEEPALIVE false)
+        set(ENVIRONMENT "${drill_path}")
+        if(kind STREQUAL LaunchAgents)
+            set(BOUND "/usr/bin/perl -e '${drill_timer}' %BOUND% ")
+            set(LOG "'%LOG%'")
+        else()
+            set(BOUND "")
+            foreach(argument /usr/bin/perl -e "${drill_timer}" %BOUND%)
+                string(APPEND BOUND "\n\t\t<string>${argument}</string>")
+            endforeach()
+            set(LOG %LOG%)
+        endif()
+        voskeld_configure(${kind}.plist.in "${DATADIR}/voskeld/${kind}/com.voskel.${EDITION}.firedrill.template")
     endforeach()
 endforeach()
 
-# The drill finds its preflight from wherever the install put both.
-file(RELATIVE_PATH PREFLIGHT "${SBINDIR}" "${DATADIR}/voskeld/firedrill-preflight.sh")
+# The drill finds its preflight and templates from wherever the install put them.
+file(RELATIVE_PATH SHARE "${SBINDIR}" "${DATADIR}/voskeld")
 voskeld_configure(voskeld-firedrill.in "${SBINDIR}/voskeld-firedrill")
 file(CHMOD "${destdir}${SBINDIR}/voskeld-firedrill" PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
