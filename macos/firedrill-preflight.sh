@@ -3,14 +3,8 @@
 # root, job_path, sbin, edition and work from the drill.
 # shellcheck shell=sh disable=SC2154,SC2012
 
-problems=0
-blocked=0
-notes=0
-launchctl=""
-launchd_era=none
-watcher_state=unknown
-watcher_pid=""
-raid=unknown
+problems=0 blocked=0 notes=0
+launchctl="" launchd_era=none watcher_state=unknown watcher_pid="" raid=unknown
 
 # say STATE WHAT TEXT: ok, note, FAIL, or blocked (this Mac cannot have it).
 say() {
@@ -53,27 +47,8 @@ usr_bin_closed() {
     esac
 }
 
-missing() {  # missing WHAT PATH WHY: FAIL, or blocked where /usr/bin is closed
-    why=""
-    case $2 in /usr/bin/*) why=$(usr_bin_closed) ;; esac
-    if [ -n "$why" ]; then
-        say blocked "$1" "no $2: $3; $why"
-    else
-        say FAIL "$1" "no $2: $3"
-    fi
-}
-
-ls_field() {  # ls_field N PATH: field N of ls -ldn, 1 the mode, 3 the owner
-    ls -ldn "$2" | awk -v n="$1" '{ print $n }'
-}
-
-# Why someone other than the root's owner can change PATH.
-open_to_others() {
-    case $(ls_field 1 "$1") in
-        ?????w*) echo "writable by its group" ;;
-        ????????w*) echo "writable by everyone" ;;
-        *) [ "$(ls_field 3 "$1")" = "$root_owner" ] || echo "owned by uid $(ls_field 3 "$1"), not root" ;;
-    esac
+owner_of() {
+    ls -ldn "$1" | awk '{ print $3 }'
 }
 
 check_tool() {  # check_tool NAME WHY
@@ -84,24 +59,30 @@ check_tool() {  # check_tool NAME WHY
     fi
 }
 
-check_file() {  # check_file PATH WHAT WHY
-    if [ -e "$root$1" ]; then say ok "$2" "$1"; else missing "$2" "$1" "$3"; fi
+check_file() {  # check_file PATH WHAT WHY: ok, FAIL, or blocked where /usr/bin is closed
+    why=""
+    [ ! -e "$root$1" ] || { say ok "$2" "$1"; return 0; }
+    case $1 in /usr/bin/*) why=$(usr_bin_closed) ;; esac
+    if [ -n "$why" ]; then say blocked "$2" "no $1: $3; $why"; else say FAIL "$2" "no $1: $3"; fi
+    return 1
 }
 
+# A LaunchDaemon runs the mail script as root: nobody else may change it.
 check_mail_script() {
     mail=/usr/bin/voskeldemail.py
-    [ -f "$root$mail" ] || { missing "mail script" $mail "no alert mail can be sent"; return; }
-    where=it
-    why=$(open_to_others "$root$mail")
-    if [ -z "$why" ]; then
-        where="its folder"
-        why=$(open_to_others "$root${mail%/*}")
-    fi
-    if [ -n "$why" ]; then
-        say FAIL "mail script" "$mail: $where is $why, and a LaunchDaemon runs it as root"
-    else
-        say ok "mail script" "$mail, changed only by root"
-    fi
+    [ -f "$root$mail" ] || { check_file $mail "mail script" "no alert mail can be sent"; return; }
+    for where in $mail "${mail%/*}"; do
+        # shellcheck disable=SC2046 # the fields of ls
+        set -- $(ls -ldn "$root$where")
+        case $1 in
+            ?????w*) why="writable by its group" ;;
+            ????????w*) why="writable by everyone" ;;
+            *) [ "$3" != "$root_owner" ] || continue; why="owned by uid $3, not root" ;;
+        esac
+        say FAIL "mail script" "$where is $why, and a LaunchDaemon runs the mail script as root"
+        return
+    done
+    say ok "mail script" "$mail, changed only by root"
 }
 
 # python matters only for a mail script that can be there.
@@ -151,7 +132,7 @@ check_interval() {
 
 # The uids of the users at the screen (owning /dev/console) and in who.
 logged_in_uids() {
-    ls_field 3 "$root/dev/console" 2>/dev/null
+    owner_of "$root/dev/console" 2>/dev/null
     run_tool who | while read -r name _; do id -u "$name" 2>/dev/null; done
 }
 
@@ -214,16 +195,14 @@ own_domain() {
 job_info() {
     if [ "$launchd_era" = list ]; then
         job=$("$launchctl" list "${1##*/}" 2>/dev/null) || return 1
-        job_pid=$(printf '%s\n' "$job" | sed -n 's/.*PID"* = \([0-9]*\);.*/\1/p')
-        job_last=$(printf '%s\n' "$job" | sed -n 's/.*LastExitStatus"* = \([0-9-]*\);.*/\1/p')
-        job_pid=${job_pid:--} job_runs=- job_last=${job_last:-never}
-        return 0
+    else
+        job=$("$launchctl" print "$1" 2>/dev/null) || return 1
     fi
-    job=$("$launchctl" print "$1" 2>/dev/null) || return 1
-    # shellcheck disable=SC2046 # three words
-    set -- $(printf '%s\n' "$job" | awk '
-        $1 == "pid" && $2 == "=" && pid == "" { pid = $3 }
+    # shellcheck disable=SC2046 # three words, from print or from list's "KEY" = VALUE;
+    set -- $(printf '%s\n' "$job" | tr ';"' '\n ' | awk '
+        ($1 == "pid" || $1 == "PID") && $2 == "=" && pid == "" { pid = $3 }
         $1 == "runs" && $2 == "=" && runs == "" { runs = $3 }
+        $1 == "LastExitStatus" && $2 == "=" { last = $3 }
         $1 $2 $3 == "lastexitcode" && last == "" { last = ($5 ~ /^-?[0-9]/) ? $5 + 0 : "never" }
         END { print (pid == "" ? "-" : pid), (runs == "" ? "-" : runs), (last == "" ? "never" : last) }')
     job_pid=$1 job_runs=$2 job_last=$3
@@ -315,7 +294,7 @@ use_installed_job_path() {
 }
 
 preflight() {
-    root_owner=$(ls_field 3 "${root:-/}")
+    root_owner=$(owner_of "${root:-/}")
     echo "Preflight: what the alarm needs on this Mac, and whether it watches"
     use_installed_job_path
     check_tool diskutil "every check reads healthy"
