@@ -1,6 +1,5 @@
-# The preflight of voskeld-firedrill, which sources it: a line for each piece
-# the alarm needs, the RAID, and whether a watcher really runs. It needs
-# root, job_path, sbin, edition and work from the drill.
+# Sourced by voskeld-firedrill (root, job_path, sbin, edition, work): a line
+# for each piece the alarm needs, the RAID, and the watcher.
 # shellcheck shell=sh disable=SC2154,SC2012
 
 problems=0 blocked=0 notes=0
@@ -9,27 +8,20 @@ launchctl="" launchd_era=none watcher_state=unknown watcher_pid="" raid=unknown
 # say STATE WHAT TEXT: ok, note, FAIL, or blocked (this Mac cannot have it).
 say() {
     printf '%-4s  %-14s %s\n' "$1" "$2" "$3"
-    case $1 in
-        FAIL) problems=$((problems + 1)) ;;
-        blocked) blocked=$((blocked + 1)) ;;
-        note) notes=$((notes + 1)) ;;
-    esac
+    case $1 in FAIL) problems=$((problems + 1)) ;; blocked) blocked=$((blocked + 1)) ;; note) notes=$((notes + 1)) ;; esac
 }
 
-# The last line, for a management tool: fixed words in a fixed order.
+# The last line, fixed words in a fixed order for a management tool, and the
+# exit status.
 result_line() {
     result=whole
     [ "$blocked" = 0 ] || result=blocked
     [ "$problems" = 0 ] || result=broken
     echo "result=$result watcher=$watcher_state pid=${watcher_pid:--} fail=$problems blocked=$blocked note=$notes raid=$raid"
-}
-
-result_status() {
     [ "$problems" = 0 ] && [ "$watcher_state" = running ] || return 1
     [ "$blocked" = 0 ] || return 3
 }
 
-# Prints where the job's PATH finds NAME, and sets found; fails when it does not.
 on_job_path() {
     found=$(PATH=$job_path && command -v "$1") && [ "${found#/}" != "$found" ] && echo "$found"
 }
@@ -38,12 +30,12 @@ run_tool() {  # run_tool NAME ARG...: NAME from the job's PATH, quietly
     tool=$(on_job_path "$1") && shift && "$tool" "$@" 2>/dev/null
 }
 
-# Why nothing can be added to /usr/bin on this Mac, or nothing.
+# Why /usr/bin is closed on this Mac, if it is.
 usr_bin_closed() {
     case $(run_tool sw_vers -productVersion) in
         10.1[5-9]* | 1[1-9]* | [2-9][0-9]*)
             echo "the system volume is read-only from 10.15, and sealed from 11, SIP or not" ;;
-        *) run_tool csrutil status | grep -q 'status: enabled' && echo "SIP keeps /usr/bin closed while it is on" ;;
+        *) run_tool csrutil status | grep -q 'status: enabled' && echo "SIP keeps /usr/bin closed" ;;
     esac
 }
 
@@ -52,19 +44,14 @@ owner_of() {
 }
 
 check_tool() {  # check_tool NAME WHY
-    if on_job_path "$1" >/dev/null; then
-        say ok "$1" "$found"
-    else
-        say FAIL "$1" "not on the job's PATH ($job_path): $2"
-    fi
+    if on_job_path "$1" >/dev/null; then say ok "$1" "$found"; else say FAIL "$1" "not on the job's PATH ($job_path): $2"; fi
 }
 
-check_file() {  # check_file PATH WHAT WHY: ok, FAIL, or blocked where /usr/bin is closed
+check_file() {  # check_file PATH WHAT WHY: blocked, not FAIL, where /usr/bin is closed
+    [ ! -e "$root$1" ] || { say ok "$2" "$1"; return; }
     why=""
-    [ ! -e "$root$1" ] || { say ok "$2" "$1"; return 0; }
     case $1 in /usr/bin/*) why=$(usr_bin_closed) ;; esac
     if [ -n "$why" ]; then say blocked "$2" "no $1: $3; $why"; else say FAIL "$2" "no $1: $3"; fi
-    return 1
 }
 
 # A LaunchDaemon runs the mail script as root: nobody else may change it.
@@ -75,31 +62,27 @@ check_mail_script() {
         # shellcheck disable=SC2046 # the fields of ls
         set -- $(ls -ldn "$root$where")
         case $1 in
-            ?????w*) why="writable by its group" ;;
-            ????????w*) why="writable by everyone" ;;
+            ?????w* | ????????w*) why="writable by its group or everyone" ;;
             *) [ "$3" != "$root_owner" ] || continue; why="owned by uid $3, not root" ;;
         esac
-        say FAIL "mail script" "$where is $why, and a LaunchDaemon runs the mail script as root"
+        say FAIL "mail script" "$where is $why, yet a LaunchDaemon runs it as root"
         return
     done
     say ok "mail script" "$mail, changed only by root"
 }
 
-# python matters only for a mail script that can be there.
+# python matters only where a mail script can be.
 check_python() {
-    if on_job_path python >/dev/null; then
-        say ok python "$found"
-    elif [ ! -f "$root/usr/bin/voskeldemail.py" ] && [ -n "$(usr_bin_closed)" ]; then
-        say note python "not on the job's PATH ($job_path), and of no use without the mail script"
+    if ! on_job_path python >/dev/null && [ ! -f "$root/usr/bin/voskeldemail.py" ] && [ -n "$(usr_bin_closed)" ]; then
+        say note python "not on the job's PATH, and of no use without the mail script"
     else
-        say FAIL python "not on the job's PATH ($job_path): no mail is sent, yet the log says \"Alert email sent.\"; macOS 12.3 and later ship none: set a PATH that finds one in the job's plist"
+        check_tool python "no mail is sent, yet the log says it was; from macOS 12.3, set a PATH to one in the job's plist"
     fi
 }
 
-# The interval as the daemon itself reads it: a copy of its rules would not.
+# The interval as voskeld reads it, not as a copy of its rules would.
 daemon_interval() {
-    mkdir "$work/interval" && printf '#!/bin/sh\n' >"$work/interval/diskutil" &&
-        chmod +x "$work/interval/diskutil" || return 1
+    mkdir "$work/interval" && ln -s /usr/bin/true "$work/interval/diskutil" || return 1
     PATH=$work/interval:$job_path "$sbin/voskeld" >"$work/interval/output" 2>/dev/null &
     tries=0
     until [ "$(sed -n '$=' "$work/interval/output")" -ge 2 ] 2>/dev/null || [ "$tries" -ge 50 ]; do
@@ -116,70 +99,47 @@ check_interval() {
     [ -f "$root$conf" ] || { say FAIL configuration "no $conf: checks without pause"; return; }
     seconds=$(daemon_interval)
     first=$(grep delayseconds "$root$conf" | grep -v 'delayseconds[^=]*=[[:space:]]*$' | sed -n 1p)
-    rule="the first line with delayseconds and a value wins: '$first'"
-    if [ -z "$seconds" ]; then
-        say FAIL configuration "$sbin/voskeld did not tell its interval"
-    elif [ "$seconds" -le 0 ]; then
-        say FAIL configuration "$conf gives $seconds, so no pause between checks; $rule"
-    elif [ "$seconds" -gt 86400 ]; then
-        say note configuration "$conf: every $seconds seconds, $((seconds / 86400)) days between checks; $rule"
-    else
-        every="$seconds seconds"
-        [ "$seconds" != 1 ] || every=second
-        say ok configuration "$conf: a check every $every"
-    fi
+    case $seconds in
+        "") say FAIL configuration "$sbin/voskeld did not tell its interval" ;;
+        0 | -*) say FAIL configuration "$conf gives $seconds, no pause between checks; the first delayseconds with a value wins: '$first'" ;;
+        1) say ok configuration "$conf: a check every second" ;;
+        ??????*) say note configuration "$conf: every $seconds seconds, $((seconds / 86400)) days between checks" ;;
+        *) say ok configuration "$conf: a check every $seconds seconds" ;;
+    esac
 }
 
-# The uids of the users at the screen (owning /dev/console) and in who.
 logged_in_uids() {
     owner_of "$root/dev/console" 2>/dev/null
     run_tool who | while read -r name _; do id -u "$name" 2>/dev/null; done
-}
-
-check_session() {
-    user=$(run_tool who | awk '$2 == "console" { print $1; exit }')
-    if [ -n "$user" ]; then
-        say ok "GUI session" "$user is at the screen: an agent can show the dialog and Voskel"
-    else
-        say note "GUI session" "nobody is at the screen: an agent waits for a login; a daemon still sounds and mails"
-    fi
 }
 
 # The RAID now: one that lists no set makes every check read healthy.
 check_raid() {
     on_job_path diskutil >/dev/null || return 0
     listing=$("$found" appleRAID list 2>&1)
-    summary=$(printf '%s\n' "$listing" | awk '
+    sets=$(printf '%s\n' "$listing" | awk '
         /Failed/ { failed = 1 }
         /Missing\/Damaged/ { unwell = 1 }
         /^Name:/ { sub(/^Name:[ \t]*/, ""); name = $0 }
         /^Status:/ { sub(/^Status:[ \t]*/, ""); sets = sets sep name " " $0; sep = ", "; n++
                      if ($0 != "Online") unwell = 1 }
-        END { print n + 0, (failed ? "failed" : unwell ? "degraded" : n ? "online" : "none"), sets }')
-    count=${summary%% *}
-    raid=${summary#* }
-    sets=${raid#* }
-    raid=${raid%% *}
+        END { print (failed ? "failed" : unwell ? "degraded" : n ? "online" : "none") " " n + 0 ": " sets }')
+    raid=${sets%% *}
     case $raid in
-        none) say FAIL "RAID sets" "none listed: every check reads OK; diskutil said: '$(printf '%s\n' "$listing" | sed -n '/[^[:space:]]/{ p; q; }')'" ;;
-        online) say ok "RAID sets" "$count: $sets" ;;
-        *) say note "RAID sets" "$count: $sets; $raid: it needs attention now" ;;
+        none) say FAIL "RAID sets" "none listed: every check reads OK; diskutil said: '$(printf '%s\n' "$listing" | awk 'NF { print; exit }')'" ;;
+        online) say ok "RAID sets" "${sets#* }" ;;
+        *) say note "RAID sets" "${sets#* }; $raid: it needs attention now" ;;
     esac
 }
 
 # launchd_era: print from 10.10 on, list before, or none.
 find_launchd_era() {
-    launchd_era=none
     launchctl=$(on_job_path launchctl) || return 0
-    if "$launchctl" print system >/dev/null 2>&1; then
-        launchd_era=print
-    elif "$launchctl" list >/dev/null 2>&1; then
-        launchd_era=list
-    fi
+    if "$launchctl" print system >/dev/null 2>&1; then launchd_era=print
+    elif "$launchctl" list >/dev/null 2>&1; then launchd_era=list; fi
 }
 
-# Where a watcher may be: the system and each logged-in user's session;
-# before 10.10 launchctl sees only the caller's.
+# The system and each logged-in user's session; before 10.10, the caller's.
 watch_domains() {
     [ "$launchd_era" != list ] || { own_domain; return; }
     echo system
@@ -190,15 +150,14 @@ own_domain() {
     if [ "$(id -u)" = 0 ]; then echo system; else echo "gui/$(id -u)"; fi
 }
 
-# job_info DOMAIN/LABEL: sets job_pid (- while not running), job_runs (- if
-# untold) and job_last (exit code, or never); fails when it is not loaded.
+# job_info DOMAIN/LABEL: sets job_pid (- if not running), job_runs (- if
+# untold), job_last (exit code, or never); fails if not loaded.
 job_info() {
-    if [ "$launchd_era" = list ]; then
-        job=$("$launchctl" list "${1##*/}" 2>/dev/null) || return 1
-    else
-        job=$("$launchctl" print "$1" 2>/dev/null) || return 1
-    fi
-    # shellcheck disable=SC2046 # three words, from print or from list's "KEY" = VALUE;
+    case $launchd_era in
+        list) job=$("$launchctl" list "${1##*/}" 2>/dev/null) ;;
+        *) job=$("$launchctl" print "$1" 2>/dev/null) ;;
+    esac || return 1
+    # shellcheck disable=SC2046 # three words; list says "KEY" = VALUE;
     set -- $(printf '%s\n' "$job" | tr ';"' '\n ' | awk '
         ($1 == "pid" || $1 == "PID") && $2 == "=" && pid == "" { pid = $3 }
         $1 == "runs" && $2 == "=" && runs == "" { runs = $3 }
@@ -208,14 +167,13 @@ job_info() {
     job_pid=$1 job_runs=$2 job_last=$3
 }
 
-# Seconds PID has run; fails when it does not run.
 pid_age() {
     ps -o etime= -p "$1" 2>/dev/null | awk -F'[-:]' 'NF { s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s; ok = 1 }
         END { exit !ok }'
 }
 
-# steady_pid DOMAIN/LABEL: the pid of the job once its process has outlived
-# launchd's 10-second throttle; a crash loop has a pid for a moment each time.
+# steady_pid DOMAIN/LABEL: the job's pid once it outlived launchd's 10-second
+# throttle; a crash loop has a pid for a moment each time.
 steady_pid() {
     tries=0
     while job_info "$1" && [ "$job_pid" != - ] && age=$(pid_age "$job_pid") && [ "$tries" -le 10 ]; do
@@ -226,14 +184,6 @@ steady_pid() {
     return 1
 }
 
-not_running() {
-    if [ "$job_last" = never ] && [ "$job_runs" != - ]; then
-        echo "launchd has never started it: its plist needs RunAtLoad"
-    else
-        echo "it ended with $job_last, and any run was short: a crash loop, if KeepAlive restarts it every 10 seconds (runs: $job_runs); see its log"
-    fi
-}
-
 check_watcher() {  # check_watcher DOMAIN LABEL
     if found_pid=$(steady_pid "$1/$2"); then
         say ok watcher "$1/$2 is loaded and running, pid $found_pid"
@@ -241,28 +191,18 @@ check_watcher() {  # check_watcher DOMAIN LABEL
     else
         [ "$watcher_state" = running ] || watcher_state=stopped
         job_info "$1/$2"
-        say FAIL watcher "$1/$2 is loaded but not running: $(not_running "$1/$2")"
+        why="it ended with $job_last, runs $job_runs: a crash loop, if launchd keeps restarting it; see its log"
+        [ "$job_last" != never ] || [ "$job_runs" = - ] || why="launchd has never started it: its plist needs RunAtLoad"
+        say FAIL watcher "$1/$2 is loaded but not running: $why"
     fi
     [ "$launchd_era" = list ] || ! "$launchctl" print-disabled "$1" 2>/dev/null | grep -Eq "\"$2\" => (true|disabled)" ||
         say FAIL watcher "$1/$2 is disabled, so it will not come back after a restart: launchctl enable $1/$2"
 }
 
-check_drill_jobs() {
-    for drill_job in $("$launchctl" list 2>/dev/null | awk '$3 ~ /^com\.voskel\..*\.firedrill/ { print $3 }'); do
-        say note "drill job" "$drill_job is loaded: another drill's, or a killed one's; if no drill runs: launchctl bootout $(own_domain)/$drill_job"
-    done
-}
-
 check_watchers() {
     find_launchd_era
-    if [ "$launchd_era" = none ]; then
-        say note watcher "launchctl answers neither print nor list"
-        return
-    fi
-    watcher_state=none
-    watchers=""
-    count=0
-    # Names of their own: the drill has a domain and a label.
+    [ "$launchd_era" != none ] || { say note watcher "launchctl answers neither print nor list"; return; }
+    watcher_state=none watchers="" count=0
     for watch_domain in $(watch_domains); do
         for watched in com.voskel.voskeld com.voskel.voskeld-continuous; do
             job_info "$watch_domain/$watched" || continue
@@ -273,29 +213,32 @@ check_watchers() {
     done
     if [ "$count" = 0 ] && [ "$launchd_era" = list ] && [ "$(id -u)" = 0 ] && logged_in_uids | grep -qvx 0; then
         watcher_state=unknown
-        say note watcher "none in the system domain, and before 10.10 root cannot see a user's LaunchAgent: run --check as each user too"
+        say note watcher "none in the system domain, and before 10.10 root cannot see a user's LaunchAgent: run --check as each user"
     elif [ "$count" = 0 ]; then
-        say FAIL watcher "no com.voskel.voskeld or com.voskel.voskeld-continuous is loaded in $(watch_domains | tr '\n' ' ')(see the README): nothing watches"
+        say FAIL watcher "no com.voskel.voskeld or com.voskel.voskeld-continuous is loaded in $(watch_domains | tr '\n' ' ')so nothing watches"
     elif [ "$count" -gt 1 ]; then
         say FAIL watcher "$count watchers are loaded ($watchers): each alarm comes $count times; boot all but one out"
     fi
-    check_drill_jobs
+    for job in $("$launchctl" list 2>/dev/null | awk '$3 ~ /^com\.voskel\..*\.firedrill/ { print $3 }'); do
+        say note "drill job" "$job is loaded: if no drill runs, launchctl bootout $(own_domain)/$job"
+    done
 }
 
-# The PATH the installed job sets, where the programs then find their tools.
+# The installed job's own PATH, where its programs find their tools.
 use_installed_job_path() {
-    for plist in "$root/Library/LaunchDaemons/com.voskel.$edition.plist" "$root/Library/LaunchAgents/com.voskel.$edition.plist"; do
-        own=$("$root/usr/libexec/PlistBuddy" -c 'Print :EnvironmentVariables:PATH' "$plist" 2>/dev/null) || continue
+    for kind in Daemons Agents; do
+        own=$("$root/usr/libexec/PlistBuddy" -c 'Print :EnvironmentVariables:PATH' \
+            "$root/Library/Launch$kind/com.voskel.$edition.plist" 2>/dev/null) || continue
         [ -n "$own" ] || continue
         job_path=$(printf '%s\n' "$own" | tr ':' '\n' | sed "s|^|$root|" | paste -s -d : -)
-        echo "The installed job sets its own PATH: $own"
+        echo "The installed job's own PATH: $own"
         return
     done
 }
 
 preflight() {
     root_owner=$(owner_of "${root:-/}")
-    echo "Preflight: what the alarm needs on this Mac, and whether it watches"
+    echo "Preflight: what the alarm needs, and whether it watches"
     use_installed_job_path
     check_tool diskutil "every check reads healthy"
     check_tool osascript "no volume, Voskel or dialog"
@@ -306,7 +249,6 @@ preflight() {
     check_file /usr/bin/voskeld.wav "sound file" "the alarm is silent"
     check_file /Applications/Voskel.app Voskel "the application that stops the alarm"
     check_interval
-    check_session
     check_raid
     check_watchers
 }
