@@ -1,5 +1,6 @@
 #include "shell.h"
 #include "child.h"
+#include "clock.h"
 
 #include <err.h>
 #include <errno.h>
@@ -138,24 +139,21 @@ bool PipelineRan(size_t bytesRead, int status) {
 // Reads the output of the started command pid and waits for it, both by the
 // deadline.
 Captured FinishCapture(pid_t pid, int readFd, char* area, size_t maxBytes, long long deadline) {
-    Captured captured{0, false, true};
-    captured.timedOut = !ReadUntil(readFd, area, maxBytes, deadline, captured.length);
+    Captured captured{0, CaptureEnd::kTimedOut};
+    const bool outputEnded = ReadUntil(readFd, area, maxBytes, deadline, captured.length);
     // Closing before the wait ends a command still writing past the limit.
     close(readFd);
     int status = kStatusUnknown;
-    if (!captured.timedOut && !ReapBy(pid, deadline, status)) {
-        captured.timedOut = true;
+    if (outputEnded && ReapBy(pid, deadline, status)) {
+        captured.end = PipelineRan(captured.length, status) ? CaptureEnd::kRan : CaptureEnd::kNotRun;
     }
-    if (!captured.timedOut) {
-        captured.ran = PipelineRan(captured.length, status);
-    }
-    // The whole pipeline: a hung diskutil, and the grep and awk that wait on
-    // it. A shell that failed at the pipe may have started diskutil already,
-    // and every retry would leave one more behind.
-    if (captured.timedOut || !captured.ran) {
+    // The shell's whole process group goes: a hung diskutil with the grep and
+    // awk that wait on it, or a diskutil that a shell started before it failed
+    // at the next pipe, of which each retry would leave one more behind.
+    if (captured.end != CaptureEnd::kRan) {
         kill(-pid, SIGKILL);
     }
-    if (captured.timedOut) {
+    if (captured.end == CaptureEnd::kTimedOut) {
         // A shell stuck for good is left behind rather than stop the watch.
         ReapBy(pid, NowMilliseconds() + kReapMilliseconds, status);
     }
@@ -179,24 +177,25 @@ Captured CaptureCommand(const char* commandLine, char* area, size_t maxBytes, in
             why = strerror(errno);
         } else {
             const Captured captured = FinishCapture(pid, readFd, area, maxBytes, deadline);
-            // After failed starts, a try cut off by the limit never got going
-            // either (bash retries its forks for seconds): the check was not
-            // made, and it is no hang to try a second time.
-            if (captured.timedOut && reported) {
-                return Captured{captured.length, false, false};
-            }
-            if (captured.ran) {
+            if (captured.end == CaptureEnd::kRan) {
                 ReportStartedAgain(commandLine, reported);
                 return captured;
             }
+            // A try that follows failed starts may have spent its time on them
+            // too (bash retries its forks for seconds), so when the limit cuts
+            // it off, the check was not made: it is not a hang to try again.
+            if (captured.end == CaptureEnd::kTimedOut) {
+                return reported ? Captured{captured.length, CaptureEnd::kNotRun} : captured;
+            }
             why = "its shell failed before the pipeline ran";
         }
-        // Empty text would read as a healthy RAID: a check that never ran is
-        // no check, so wait for the resources to come back, up to the limit.
-        // A try that would begin after it could only time out.
+        // Empty text would read as a healthy RAID, so a check that did not run
+        // is tried again while the resources may come back. A try begun with
+        // less than a second left could only be cut off.
         if (NowMilliseconds() + 1000 >= deadline) {
-            return Captured{0, false, false};
+            return Captured{0, CaptureEnd::kNotRun};
         }
         PauseAfterStartFailure(commandLine, why, reported);
+        ReapLaunched();
     }
 }

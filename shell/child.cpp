@@ -97,8 +97,6 @@ void PauseAfterStartFailure(const char* commandLine, const char* why, bool& repo
         reported = true;
     }
     PauseSeconds(1);
-    // Our own ended commands' zombies may hold the very process the next try needs.
-    ReapLaunched();
 }
 
 void ReportStartedAgain(const char* commandLine, bool reported) {

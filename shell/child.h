@@ -11,16 +11,11 @@
 pid_t SpawnShell(const char* commandLine, int stdoutFd, bool ownGroup);
 
 // Tells once per run of failures that commandLine could not be started, and
-// why, then pauses a second and reaps the ended launched commands before the
-// caller tries again. reported starts false.
+// why, then pauses a second before the caller tries again. reported starts
+// false.
 void PauseAfterStartFailure(const char* commandLine, const char* why, bool& reported);
 
 // Tells that commandLine started after a run of failures, if one was told.
 void ReportStartedAgain(const char* commandLine, bool reported);
-
-// Milliseconds of waking time since some fixed moment: never set back, and
-// time asleep does not count. A clock that cannot be read is told once, and
-// the calendar's seconds go on in its place.
-long long NowMilliseconds();
 
 #endif

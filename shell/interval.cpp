@@ -44,10 +44,10 @@ int ReadWaitSeconds() {
     const Captured captured =
         CaptureCommand(kIntervalQuery, result4, sizeof result4, kCaptureSeconds);
     // A configuration that never ends (a FIFO, a hung mount) still gives a number.
-    if (captured.timedOut) {
+    if (captured.end == CaptureEnd::kTimedOut) {
         warnx("\"%s\" did not end within %d seconds: using what it wrote by then",
               kIntervalQuery, kCaptureSeconds);
-    } else if (!captured.ran) {
+    } else if (captured.end == CaptureEnd::kNotRun) {
         warnx("\"%s\" could not run within %d seconds: no interval read, so no pause",
               kIntervalQuery, kCaptureSeconds);
     }

@@ -13,7 +13,7 @@ namespace {
 pid_t launched[kMaxLaunched];
 
 // Reaps the launched commands that have ended; returns a free place, or -1.
-int FreePlace() {
+int ReapAndFindFreePlace() {
     int place = -1;
     for (int i = 0; i < kMaxLaunched; ++i) {
         if (launched[i] != 0) {
@@ -32,16 +32,16 @@ int FreePlace() {
 }  // namespace
 
 void ReapLaunched() {
-    (void)FreePlace();
+    (void)ReapAndFindFreePlace();
 }
 
 void LaunchCommand(const char* commandLine) {
-    int place = FreePlace();
+    int place = ReapAndFindFreePlace();
     if (place == -1) {
         // Never skipped: an alert that waits is still an alert.
         warnx("%d alarm commands still run: \"%s\" waits for one to end, checking every second",
               kMaxLaunched, commandLine);
-        while ((place = FreePlace()) == -1) {
+        while ((place = ReapAndFindFreePlace()) == -1) {
             PauseSeconds(1);
         }
     }
@@ -50,6 +50,7 @@ void LaunchCommand(const char* commandLine) {
     // An alert command that could not start is started late rather than never.
     while ((pid = SpawnShell(commandLine, -1, false)) == -1) {
         PauseAfterStartFailure(commandLine, strerror(errno), reported);
+        ReapLaunched();
     }
     ReportStartedAgain(commandLine, reported);
     launched[place] = pid;

@@ -32,18 +32,18 @@ bool RunProbe(const char* commandLine, const char* key, char (&area)[kProbeLimit
     Captured captured = CaptureCommand(commandLine, area, kProbeLimit, limitSeconds);
     // A disk utility may hang once on a disk that is waking; the second hang
     // is no accident.
-    if (captured.timedOut) {
+    if (captured.end == CaptureEnd::kTimedOut) {
         captured = CaptureCommand(commandLine, area, kProbeLimit, limitSeconds);
     }
     // A disk utility that hangs is likeliest stuck on a failing disk, and a
     // check that cannot run sees nothing: either way the watch raises the
     // alarm rather than watch nothing.
-    if (captured.timedOut) {
+    if (captured.end == CaptureEnd::kTimedOut) {
         warnx("\"%s\" did not end within %d seconds, twice: counted as a failure",
               commandLine, limitSeconds);
         return true;
     }
-    if (!captured.ran) {
+    if (captured.end == CaptureEnd::kNotRun) {
         warnx("\"%s\" could not run within %d seconds: counted as a failure", commandLine,
               limitSeconds);
         return true;

@@ -35,7 +35,7 @@ void SetDisposition(int number, void (*handler)(int)) {
 
 }  // namespace
 
-void PrepareProcess() {
+void SetUpStdioAndSignals() {
     // Under a service manager stdout is a file: fully buffered, the alarm's
     // lines would sit unwritten for good.
     static char lineBuffer[BUFSIZ];

@@ -26,21 +26,28 @@ extern const char resultKeyb[];  // Failed probe
 // Both editions run the same alert mail script.
 inline constexpr char kMailCommand[] = "python /usr/bin/voskeldemail.py";
 
-// Start-up of either edition, before its first line of output.
-void PrepareProcess();
+// Start-up of either edition, before its first line of output: stdout by
+// the line, descriptors 0 to 2 open, and the signals as the watch needs them.
+void SetUpStdioAndSignals();
+
+// How a capture ended.
+enum class CaptureEnd {
+    kRan,       // the pipeline ran and ended within the limit
+    kTimedOut,  // the limit came while the pipeline ran, and ended it
+    kNotRun,    // no try got the pipeline going within the limit
+};
 
 struct Captured {
     size_t length;  // the text ends at the first zero byte
-    bool timedOut;  // the time limit ended the command's whole pipeline
-    bool ran;       // false: within the limit, no run got as far as the pipeline,
-                    // or the one under way at the limit followed failed starts
+    CaptureEnd end;
 };
 
 // Runs commandLine through /bin/sh -c with its stdout read into area, at most
 // maxBytes of it, then waits for it, all within limitSeconds of waking time.
 // A run that could not start, or whose shell failed before the pipeline ran,
-// is tried again every second until the limit; nothing of a failed run is
-// left running.
+// is tried again every second while a whole second is left; nothing of a
+// failed run is left running. A run that meets the limit after failed starts
+// counts as not run: it may never have got going.
 Captured CaptureCommand(const char* commandLine, char* area, size_t maxBytes, int limitSeconds);
 
 // Starts commandLine through /bin/sh -c and returns at once; its stdout is
@@ -49,7 +56,9 @@ Captured CaptureCommand(const char* commandLine, char* area, size_t maxBytes, in
 // every second until it starts.
 void LaunchCommand(const char* commandLine);
 
-// Reaps the launched commands that have ended, so none lingers as a zombie.
+// Reaps the launched commands that have ended, so none lingers as a zombie:
+// before each probe, and after each failed start, as a zombie may hold the
+// very process the next try needs.
 void ReapLaunched();
 
 // The atoi rules, saturating at the 32-bit limits instead of overflowing.

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -158,6 +159,17 @@ TEST(StartFailure, WaitsForResourcesUpToTheLimitInsteadOfSkippingTheCommand) {
             return std::string(area, captured.length) == "abc";
         };
     };
+    // Gives up a second before the limit rather than start a try that could
+    // only be cut off, and counts a try the limit cuts off after failed starts
+    // as not run, not as a hang.
+    const auto givesUp = [](const char* commandLine, double low, double high) {
+        return [=] {
+            char area[kIntervalLimit];
+            const auto start = Clock::now();
+            const Captured captured = CaptureCommand(commandLine, area, sizeof area, 3);
+            return captured.end == CaptureEnd::kNotRun && Within(SecondsSince(start), low, high);
+        };
+    };
     // Three commands and two pipes, like the probes.
     const auto probe = [](const char* listing, int limitSeconds) {
         return [=] {
@@ -182,6 +194,10 @@ TEST(StartFailure, WaitsForResourcesUpToTheLimitInsteadOfSkippingTheCommand) {
          }, "after all"},
         {"pipeline, the shell cannot pipe", RLIMIT_NOFILE, 5, true, capture("printf abc | cat | cat"),
          "after all"},
+        {"capture, the shell never can pipe", RLIMIT_NOFILE, 5, false,
+         givesUp("printf abc | cat | cat", 2.0, 2.5), "trying again every second"},
+        {"capture, no descriptor, then a try that the limit cuts off", RLIMIT_NOFILE, 3, true,
+         givesUp("sleep 30", 3.0, 4.0), "trying again every second"},
         {"probe, the shell cannot fork, then can", RLIMIT_NPROC, 2, true,
          probe("Missing/Damaged", kCaptureSeconds), "after all"},
         {"probe, the shell never can", RLIMIT_NPROC, 2, false, probe("Online", 3),
@@ -205,6 +221,11 @@ TEST(StartFailure, WaitsForResourcesUpToTheLimitInsteadOfSkippingTheCommand) {
     chmod(mac.Dir().c_str(), 0777);  // for the user we become
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.resource == RLIMIT_NPROC && geteuid() != 0) {
+            std::printf("[  SKIPPED ] StartFailure \"%s\": a process limit binds only a user with no\n"
+                        "             other processes, and only root can become one\n", c.name);
+            continue;
+        }
         const auto start = Clock::now();
         const pid_t child = fork();
         if (child == 0) {
@@ -268,9 +289,11 @@ TEST(CaptureCommand, EndsTheWholePipelineAtTheTimeLimit) {
         const Captured captured = CaptureCommand(c.commandLine.c_str(), area, sizeof area, 1);
         EXPECT_GE(SecondsSince(start), 1.0);
         EXPECT_LT(SecondsSince(start), 3.0);
-        EXPECT_TRUE(captured.timedOut);
+        EXPECT_EQ(captured.end, CaptureEnd::kTimedOut);
         EXPECT_EQ(std::string(area, captured.length), c.expected);
     }
+    EXPECT_FALSE(WaitUntil([] { return waitpid(-1, nullptr, WNOHANG) > 0; }, 1))
+        << "a killed shell was left unreaped";
     const pid_t member = std::stoi(mac.ReadFile("member"));
     EXPECT_TRUE(WaitUntil([&] { return kill(member, 0) == -1; }, 3))
         << "a member of the pipeline outlived the time limit";
@@ -504,7 +527,8 @@ TEST(RunProbe, JudgesOddOutputByTheRules) {
     const struct {
         std::string commandLine;
         bool expected;
-        int limitSeconds;
+        int limitSeconds = kCaptureSeconds;
+        double seconds = 2.0;  // at most: each try gets the limit once
     } cases[] = {
         {"printf 'Missing/Damaged\\n\\0'", true, kCaptureSeconds},
         {"printf 'Missing/Damaged\\0\\n'", false, kCaptureSeconds},  // the zero byte ends the text first
@@ -514,13 +538,15 @@ TEST(RunProbe, JudgesOddOutputByTheRules) {
         {"head -c 20000 /dev/zero | tr '\\0' x; echo; echo Missing/Damaged", false, kCaptureSeconds},  // past the limit
         {"head -c 14983 /dev/zero | tr '\\0' x; echo; echo Missing/Damaged", true, kCaptureSeconds},   // just inside it
         {"head -c 14984 /dev/zero | tr '\\0' x; echo; echo Missing/Damaged", false, kCaptureSeconds},  // key cut short
-        {"sleep 30", true, 1},  // a check that cannot complete, twice, raises the alarm
-        {hangsOnce, false, 1},  // once is tried again
+        {"sleep 30", true, 1, 2.5},  // a check that cannot complete, twice, raises the alarm
+        {hangsOnce, false, 1, 1.5},  // once is tried again
     };
     char area[kProbeLimit];
     for (const auto& c : cases) {
+        const auto start = Clock::now();
         EXPECT_EQ(RunProbe(c.commandLine.c_str(), resultKey, area, c.limitSeconds), c.expected)
             << c.commandLine;
+        EXPECT_LT(SecondsSince(start), c.seconds) << c.commandLine;
     }
 }
 

@@ -33,7 +33,7 @@ void RaidError() {
 }  // namespace
 
 int main(int /*argc*/, char** /*argv*/) {
-    PrepareProcess();
+    SetUpStdioAndSignals();
     const int waitSeconds = ReadWaitSeconds();
     gMailsent = 0;
     for (;;) {

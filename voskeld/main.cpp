@@ -56,7 +56,7 @@ void RaidIsOK() {
 }  // namespace
 
 int main(int /*argc*/, char** /*argv*/) {
-    PrepareProcess();
+    SetUpStdioAndSignals();
     puts(kBanner);
     const int waitSeconds = ReadWaitSeconds();
     gMailsent = 0;

@@ -1,0 +1,9 @@
+// The waking-time clock that every time limit of the shell queries counts on.
+#ifndef VOSKELD_CLOCK_H
+#define VOSKELD_CLOCK_H
+
+// Milliseconds of waking time since some fixed moment: never set back, and
+// time asleep does not count.
+long long NowMilliseconds();
+
+#endif
