@@ -111,10 +111,13 @@ TEST(VoskeldAlarm, LatchesAtTheFirstFailureAndSoundsOnSchedule) {
         }
         EXPECT_GE(mac.CallsOf("afplay /usr/bin/voskeld.wav").size(), 2u);
 
+        // Launched at once after the sound, in shells of their own: on a busy
+        // machine either stand-in may be the first to write down its start.
         for (const char* once : {kFront, kMailCall, kDialog}) {
             const auto calls = mac.CallsOf(once);
             ASSERT_EQ(calls.size(), 1u) << once;
-            EXPECT_TRUE(Within(calls[0].time - sounds[0].time, -0.1, 2.0)) << once;
+            const double after = calls[0].time - sounds[0].time;
+            EXPECT_TRUE(Within(after, -1.0, 3.0)) << once << " at " << after;
         }
     }
 }
