@@ -54,11 +54,20 @@ check_file() {  # check_file PATH WHAT WHY: blocked, not FAIL, where /usr/bin is
     if [ -n "$why" ]; then say blocked "$2" "no $1: $3; $why"; else say FAIL "$2" "no $1: $3"; fi
 }
 
+# Our afplay and python, where the job's PATH puts them first.
+adapters_on_job_path() {
+    player=$(on_job_path afplay) && [ -f "${player%/*}/adapt.sh" ] && echo "${player%/*}"
+}
+
+# adapted FUNCTION ARG...: what the adapters answer on the job's PATH.
+adapted() {
+    # shellcheck disable=SC2030 # for the adapters alone
+    (PATH=$job_path && "$@")
+}
+
 # A LaunchDaemon runs the mail script as root: nobody else may change it.
-check_mail_script() {
-    mail=/usr/bin/voskeldemail.py
-    [ -f "$root$mail" ] || { check_file $mail "mail script" "no alert mail can be sent"; return; }
-    for where in $mail "${mail%/*}"; do
+check_mail_owner() {  # check_mail_owner SCRIPT
+    for where in "$1" "${1%/*}"; do
         # shellcheck disable=SC2046 # the fields of ls
         set -- $(ls -ldn "$root$where")
         case $1 in
@@ -69,6 +78,57 @@ check_mail_script() {
         return
     done
     say ok "mail script" "$mail, changed only by root"
+}
+
+# Whether the program a script's first line names runs here.
+runs_by_itself() {  # runs_by_itself SCRIPT
+    # shellcheck disable=SC2046 # the words of the first line
+    set -- $(sed -n '1s/^#!//p' "$1")
+    case ${1-} in
+        /usr/bin/env) tool=$(adapted next_tool "${2-}") ;;
+        /*) tool=$root$1 && [ -x "$tool" ] ;;
+        *) false ;;
+    esac && adapted working_python3 "$tool"
+}
+
+# The mail as the job would send it: the script, and what runs it.
+check_mail() {
+    if [ -z "$adapter_dir" ]; then check_python; check_mail_script; return; fi
+    if ! mail=$(adapted mail_script); then
+        say note python "of no use without a mail script"
+        say FAIL "mail script" "neither $spec_mail nor $site/voskeldemail.py: no alert mail is sent, yet the log says it was; see MAIL in voskeld(8)"
+        return
+    fi
+    runner=$(adapted mail_runner "$mail")
+    case $runner in
+        "") say FAIL python "no python, no working python3, and $mail cannot run by itself: no alert mail is sent" ;;
+        itself) if runs_by_itself "$mail"; then say ok python "none needed: $mail runs by its first line, $(sed -n 1p "$mail")"
+                else say FAIL python "no python, no working python3, and the first line of $mail names nothing that runs here"; fi ;;
+        */python) say ok python "$runner" ;;
+        *) say ok python "$runner, as there is no python" ;;
+    esac
+    mail=${mail#"$root"}
+    check_mail_owner "$mail"
+}
+
+# The sound as the job would play it.
+check_sound() {
+    if [ -z "$adapter_dir" ]; then
+        check_tool afplay "no alarm sound"
+        check_file /usr/bin/voskeld.wav "sound file" "the alarm is silent"
+        return
+    fi
+    if player=$(adapted next_tool afplay); then say ok afplay "$player"; else say FAIL afplay "not on the job's PATH ($job_path): no alarm sound"; fi
+    sound=$(adapted sound_file)
+    file=${sound%%|*} file=${file#"$root"}
+    case $file in "$spec_sound") say ok "sound file" "$file" ;; *) say ok "sound file" "$file: ${sound#*|}" ;; esac
+}
+
+# Without our adapters the job runs the spec's files in /usr/bin, and python.
+check_mail_script() {
+    mail=/usr/bin/voskeldemail.py
+    [ -f "$root$mail" ] || { check_file $mail "mail script" "no alert mail can be sent"; return; }
+    check_mail_owner "$mail"
 }
 
 # python matters only where a mail script can be.
@@ -224,29 +284,34 @@ check_watchers() {
     done
 }
 
-# The installed job's own PATH, where its programs find their tools.
-use_installed_job_path() {
-    for kind in Daemons Agents; do
-        own=$("$root/usr/libexec/PlistBuddy" -c 'Print :EnvironmentVariables:PATH' \
-            "$root/Library/Launch$kind/com.voskel.$edition.plist" 2>/dev/null) || continue
-        [ -n "$own" ] || continue
-        job_path=$(printf '%s\n' "$own" | tr ':' '\n' | sed "s|^|$root|" | paste -s -d : -)
-        echo "The installed job's own PATH: $own"
-        return
+# The plist of the installed job, or ours where none is in /Library.
+installed_plist() {
+    for plist in "$root/Library/LaunchDaemons/com.voskel.$edition.plist" \
+        "$root/Library/LaunchAgents/com.voskel.$edition.plist" "$share/LaunchDaemons/com.voskel.$edition.plist"; do
+        [ ! -f "$plist" ] || { echo "$plist"; return; }
     done
+}
+
+# The PATH a job of PLIST runs with, under the root: its own, or launchd's.
+job_path_of() {  # job_path_of PLIST
+    own=$("$root/usr/libexec/PlistBuddy" -c 'Print :EnvironmentVariables:PATH' "$1" 2>/dev/null) ||
+        own=/usr/bin:/bin:/usr/sbin:/sbin
+    printf '%s\n' "$own" | tr ':' '\n' | sed "s|^|$root|" | paste -s -d : -
 }
 
 preflight() {
     root_owner=$(owner_of "${root:-/}")
     echo "Preflight: what the alarm needs, and whether it watches"
-    use_installed_job_path
+    plist=$(installed_plist)
+    job_path=$(job_path_of "$plist")
+    echo "The job's PATH, from ${plist#"$root"}: $job_path"
+    # shellcheck source=macos/libexec/adapt.sh.in
+    adapter_dir=$(adapters_on_job_path) && . "$adapter_dir/adapt.sh" || adapter_dir=""
     check_tool diskutil "every check reads healthy"
     check_tool osascript "no volume, Voskel or dialog"
-    check_tool afplay "no alarm sound"
+    check_sound
     check_tool open "the continuous edition opens no Voskel"
-    check_python
-    check_mail_script
-    check_file /usr/bin/voskeld.wav "sound file" "the alarm is silent"
+    check_mail
     check_file /Applications/Voskel.app Voskel "the application that stops the alarm"
     check_interval
     check_raid

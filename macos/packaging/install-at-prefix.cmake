@@ -12,6 +12,8 @@ endfunction()
 voskeld_absolute(SBINDIR "${VOSKELD_SBINDIR}")
 voskeld_absolute(mandir "${VOSKELD_MANDIR}")
 voskeld_absolute(DATADIR "${VOSKELD_DATADIR}")
+voskeld_absolute(LIBEXECDIR "${VOSKELD_LIBEXECDIR}")
+voskeld_absolute(SYSCONFDIR "${VOSKELD_SYSCONFDIR}")
 set(destdir "$ENV{DESTDIR}")
 
 # voskeld_configure SOURCE DESTINATION: SOURCE with its @NAMES@ filled in,
@@ -22,61 +24,35 @@ macro(voskeld_configure source destination)
     list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${destdir}${destination}")
 endmacro()
 
-# One agent and one daemon per edition, each naming the installed program;
-# beside each, the fire drill's template of the same job, which differs only
-# in the %NAMES% the drill fills in: no KeepAlive, and a program that ends
-# itself after %BOUND% seconds (an alarm timer outlives exec), so that no
-# drill, even one killed outright, leaves an alarm sounding.
-set(drill_timer "alarm shift; exec @ARGV or die")
-set(drill_path "
-	<key>EnvironmentVariables</key>
-	<dict>
-		<key>PATH</key>
-		<string>%PATH%</string>
-	</dict>")
-foreach(EDITION voskeld voskeld-continuous)
-    foreach(kind LaunchAgents LaunchDaemons)
-        set(LABEL com.voskel.${EDITION})
-        set(PROGRAM "${SBINDIR}/${EDITION}")
-        set(BOUND "")
-        set(KEEPALIVE true)
-        set(ENVIRONMENT "")
-        set(ARGUMENTS "")
-        set(LOG "/var/log/${EDITION}.log")
-        if(kind STREQUAL LaunchAgents)
-            set(PROGRAM "'${PROGRAM}'")
-            set(LOG "\"$HOME/Library/Logs/${EDITION}.log\"")
-        endif()
-        voskeld_configure(${kind}.plist.in "${DATADIR}/voskeld/${kind}/${LABEL}.plist")
-        set(LABEL %LABEL%)
-        set(PROGRAM %PROGRAM%)
-        set(KEEPALIVE false)
-        set(ENVIRONMENT "${drill_path}")
-        if(kind STREQUAL LaunchAgents)
-            # The shell line takes its program and log as arguments, so that no
-            # path needs quoting for the shell.
-            set(BOUND "/usr/bin/perl -e '${drill_timer}' %BOUND% ")
-            set(PROGRAM "\"$0\"")
-            set(LOG "\"$1\"")
-            set(ARGUMENTS "
-		<string>%PROGRAM%</string>
-		<string>%LOG%</string>")
-        else()
-            set(BOUND "")
-            foreach(argument /usr/bin/perl -e "${drill_timer}" %BOUND%)
-                string(APPEND BOUND "\n\t\t<string>${argument}</string>")
-            endforeach()
-            set(LOG %LOG%)
-        endif()
-        voskeld_configure(${kind}.plist.in "${DATADIR}/voskeld/${kind}/com.voskel.${EDITION}.firedrill.template")
-    endforeach()
+macro(voskeld_executable path)
+    file(CHMOD "${destdir}${path}" PERMISSIONS
+        OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+endmacro()
+
+# The alarm's sound and mail where /usr/bin cannot hold them: an afplay and a
+# python of ours, first on every job's PATH, and the admin's own pieces in
+# the site folder, which no install writes.
+set(LIBEXEC "${LIBEXECDIR}/voskeld")
+set(SITEDIR "${SYSCONFDIR}/voskeld")
+voskeld_configure(libexec/adapt.sh.in "${LIBEXEC}/adapt.sh")
+foreach(adapter afplay python)
+    voskeld_configure(libexec/${adapter} "${LIBEXEC}/${adapter}")
+    voskeld_executable("${LIBEXEC}/${adapter}")
 endforeach()
 
-# The drill finds its preflight and templates from wherever the install put them.
+# One agent and one daemon per edition, each naming the installed program.
+# The fire drill makes its own job from the installed one at drill time.
+set(JOB_PATH "${LIBEXEC}:/usr/bin:/bin:/usr/sbin:/sbin")
+foreach(EDITION voskeld voskeld-continuous)
+    set(PROGRAM "${SBINDIR}/${EDITION}")
+    voskeld_configure(LaunchAgents.plist.in "${DATADIR}/voskeld/LaunchAgents/com.voskel.${EDITION}.plist")
+    voskeld_configure(LaunchDaemons.plist.in "${DATADIR}/voskeld/LaunchDaemons/com.voskel.${EDITION}.plist")
+endforeach()
+
+# The drill finds its preflight and the jobs from wherever the install put them.
 file(RELATIVE_PATH SHARE "${SBINDIR}" "${DATADIR}/voskeld")
 voskeld_configure(voskeld-firedrill.in "${SBINDIR}/voskeld-firedrill")
-file(CHMOD "${destdir}${SBINDIR}/voskeld-firedrill" PERMISSIONS
-    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+voskeld_executable("${SBINDIR}/voskeld-firedrill")
 
 # One page covers both editions, the drill and the log rotation.
 voskeld_configure(voskeld.8.in "${mandir}/man8/voskeld.8")

@@ -57,7 +57,7 @@ make_mac() {
     mac=$work/mac
     sbin=$mac/opt/voskeld/sbin
     drill=$sbin/voskeld-firedrill
-    mkdir -p "$mac/usr/bin" "$mac/usr/sbin" "$mac/bin" "$mac/sbin" "$mac/etc" "$mac/dev" \
+    mkdir -p "$mac/usr/bin" "$mac/usr/sbin" "$mac/usr/libexec" "$mac/bin" "$mac/sbin" "$mac/etc" "$mac/dev" \
         "$mac/Applications/Voskel.app" "$work/tmp"
     lock
     DESTDIR=$mac cmake --install "$build" --prefix /opt/voskeld >/dev/null
@@ -68,6 +68,8 @@ make_mac() {
     done
     stand_in diskutil "$mac/usr/sbin"
     stand_in launchctl "$mac/bin"
+    stand_in PlistBuddy "$mac/usr/libexec"
+    ln -s /bin/sh "$mac/bin/sh"
     for tool in bash grep awk cut sed sleep date tr mkdir; do
         ln -s "$(command -v "$tool")" "$mac/usr/bin/$tool"
     done
