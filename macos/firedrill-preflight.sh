@@ -1,9 +1,17 @@
-# Sourced by voskeld-firedrill (root, job_path, sbin, edition, work): a line
-# for each piece the alarm needs, the RAID, and the watcher.
+# The fire drill's preflight: a line for each piece the alarm needs, the
+# RAID, and the watchers, then the result line.
+# Sourced by voskeld-firedrill, whose variables it reads: root (a stand-in
+# root, or empty), sbin, share, edition, work (a folder of its own) and
+# timer (perl's bounded exec).
+# It sets, for the drill to read: job_path (the PATH the installed job runs
+# with, under the root: launchd's until preflight runs), launchctl,
+# launchd_era and watchers (look_for_watchers, which the drill may call
+# first), and, for result_line: problems, blocked, notes, watcher_state,
+# watcher_pid, raid. The other functions print their answers.
 # shellcheck shell=sh disable=SC2154,SC2012
 
 problems=0 blocked=0 notes=0
-launchctl="" launchd_era=none watcher_state=unknown watcher_pid="" raid=unknown
+launchctl="" launchd_era="" watcher_state=unknown watcher_pid="" raid=unknown
 
 # say STATE WHAT TEXT: ok, note, FAIL, or blocked (this Mac cannot have it).
 say() {
@@ -14,6 +22,8 @@ say() {
 # The last line, fixed words in a fixed order for a management tool, and the
 # exit status.
 result_line() {
+    sort -u "$work/hung" >"$work/hung.once" 2>/dev/null
+    while IFS= read -r hung; do say FAIL hung "$hung"; done <"$work/hung.once"
     result=whole
     [ "$blocked" = 0 ] || result=blocked
     [ "$problems" = 0 ] || result=broken
@@ -22,12 +32,24 @@ result_line() {
     [ "$blocked" = 0 ] || return 3
 }
 
-on_job_path() {
-    found=$(PATH=$job_path && command -v "$1") && [ "${found#/}" != "$found" ] && echo "$found"
+on_job_path() {  # on_job_path NAME: where the job finds NAME
+    (PATH=$job_path && command -v "$1") | grep '^/'
+}
+
+# bounded SECONDS COMMAND...: COMMAND, ended when it takes longer, which is
+# noted for a FAIL line of its own: a tool stuck on a sick disk or a busy
+# launchd must not keep the preflight from its result.
+bounded() {
+    seconds=$1
+    shift
+    /usr/bin/perl -e "$timer" "$seconds" "$@"
+    status=$?
+    [ "$status" != 142 ] || echo "${1##*/} ${2-} gave no answer within $seconds seconds" >>"$work/hung"
+    return "$status"
 }
 
 run_tool() {  # run_tool NAME ARG...: NAME from the job's PATH, quietly
-    tool=$(on_job_path "$1") && shift && "$tool" "$@" 2>/dev/null
+    tool=$(on_job_path "$1") && shift && bounded 10 "$tool" "$@" 2>/dev/null
 }
 
 # Why /usr/bin is closed on this Mac, if it is.
@@ -44,7 +66,7 @@ owner_of() {
 }
 
 check_tool() {  # check_tool NAME WHY
-    if on_job_path "$1" >/dev/null; then say ok "$1" "$found"; else say FAIL "$1" "not on the job's PATH ($job_path): $2"; fi
+    if found=$(on_job_path "$1"); then say ok "$1" "$found"; else say FAIL "$1" "not on the job's PATH ($job_path): $2"; fi
 }
 
 check_file() {  # check_file PATH WHAT WHY: blocked, not FAIL, where /usr/bin is closed
@@ -175,8 +197,8 @@ logged_in_uids() {
 
 # The RAID now: one that lists no set makes every check read healthy.
 check_raid() {
-    on_job_path diskutil >/dev/null || return 0
-    listing=$("$found" appleRAID list 2>&1)
+    diskutil=$(on_job_path diskutil) || return 0
+    listing=$(bounded 30 "$diskutil" appleRAID list 2>&1)
     sets=$(printf '%s\n' "$listing" | awk '
         /Failed/ { failed = 1 }
         /Missing\/Damaged/ { unwell = 1 }
@@ -194,9 +216,10 @@ check_raid() {
 
 # launchd_era: print from 10.10 on, list before, or none.
 find_launchd_era() {
+    launchd_era=none
     launchctl=$(on_job_path launchctl) || return 0
-    if "$launchctl" print system >/dev/null 2>&1; then launchd_era=print
-    elif "$launchctl" list >/dev/null 2>&1; then launchd_era=list; fi
+    if bounded 10 "$launchctl" print system >/dev/null 2>&1; then launchd_era=print
+    elif bounded 10 "$launchctl" list >/dev/null 2>&1; then launchd_era=list; fi
 }
 
 # The system and each logged-in user's session; before 10.10, the caller's.
@@ -210,21 +233,22 @@ own_domain() {
     if [ "$(id -u)" = 0 ]; then echo system; else echo "gui/$(id -u)"; fi
 }
 
-# job_info DOMAIN/LABEL: sets job_pid (- if not running), job_runs (- if
-# untold), job_last (exit code, or never); fails if not loaded.
+# job_info DOMAIN/LABEL: "PID RUNS LAST" of a loaded job, PID - while it does
+# not run, RUNS - where launchd does not tell, LAST never, exit:N or
+# signal:N; fails if it is not loaded.
 job_info() {
     case $launchd_era in
-        list) job=$("$launchctl" list "${1##*/}" 2>/dev/null) ;;
-        *) job=$("$launchctl" print "$1" 2>/dev/null) ;;
+        list) job=$(bounded 10 "$launchctl" list "${1##*/}" 2>/dev/null) ;;
+        *) job=$(bounded 10 "$launchctl" print "$1" 2>/dev/null) ;;
     esac || return 1
-    # shellcheck disable=SC2046 # three words; list says "KEY" = VALUE;
-    set -- $(printf '%s\n' "$job" | tr ';"' '\n ' | awk '
+    # list says "KEY" = VALUE; and its LastExitStatus is a wait status.
+    printf '%s\n' "$job" | tr ';"' '\n ' | awk '
         ($1 == "pid" || $1 == "PID") && $2 == "=" && pid == "" { pid = $3 }
         $1 == "runs" && $2 == "=" && runs == "" { runs = $3 }
-        $1 == "LastExitStatus" && $2 == "=" { last = $3 }
-        $1 $2 $3 == "lastexitcode" && last == "" { last = ($5 ~ /^-?[0-9]/) ? $5 + 0 : "never" }
-        END { print (pid == "" ? "-" : pid), (runs == "" ? "-" : runs), (last == "" ? "never" : last) }')
-    job_pid=$1 job_runs=$2 job_last=$3
+        $1 == "LastExitStatus" && $2 == "=" { last = ($3 % 128) ? "signal:" $3 % 128 : "exit:" int($3 / 256) }
+        $1 $2 $3 == "lastexitcode" && last == "" && $5 ~ /^-?[0-9]/ { last = "exit:" ($5 + 0) }
+        $1 $2 $3 == "lastterminatingsignal" && last == "" { last = "signal:" ($NF + 0) }
+        END { print (pid == "" ? "-" : pid), (runs == "" ? "-" : runs), (last == "" ? "never" : last) }'
 }
 
 pid_age() {
@@ -232,54 +256,77 @@ pid_age() {
         END { exit !ok }'
 }
 
-# steady_pid DOMAIN/LABEL: the job's pid once it outlived launchd's 10-second
-# throttle; a crash loop has a pid for a moment each time.
-steady_pid() {
-    tries=0
-    while job_info "$1" && [ "$job_pid" != - ] && age=$(pid_age "$job_pid") && [ "$tries" -le 10 ]; do
-        [ "$age" -lt 10 ] || { echo "$job_pid"; return 0; }
-        sleep 1
-        tries=$((tries + 1))
+# Every job of ours that launchd has loaded: "DOMAIN/LABEL PID RUNS LAST" a line.
+loaded_watchers() {
+    for domain in $(watch_domains); do
+        for label in com.voskel.voskeld com.voskel.voskeld-continuous; do
+            info=$(job_info "$domain/$label") && echo "$domain/$label $info"
+        done
     done
-    return 1
 }
 
-check_watcher() {  # check_watcher DOMAIN LABEL
-    if found_pid=$(steady_pid "$1/$2"); then
-        say ok watcher "$1/$2 is loaded and running, pid $found_pid"
+# Asks launchd once for its era and our jobs; the drill and the preflight
+# both read the answer.
+look_for_watchers() {
+    find_launchd_era
+    watchers=$(loaded_watchers)
+}
+
+# steady_pid DOMAIN/LABEL PID RUNS: the pid, where the job has outlived
+# launchd's 10-second throttle and neither its pid nor its runs change
+# between two looks 2 seconds apart: a crash loop has a pid for a while each
+# time.
+steady_pid() {
+    [ "$2" != - ] && age=$(pid_age "$2") || return 1
+    [ "$age" -ge 10 ] || sleep $((10 - age))
+    sleep 2
+    [ "$(job_info "$1")" = "$2 $3 ${4-}" ] || { [ "$3" = - ] && job_info "$1" | grep -q "^$2 "; } && echo "$2"
+}
+
+# Why a loaded watcher does not run, from what launchd last told of it.
+not_running_because() {  # not_running_because RUNS LAST
+    case $1:$2 in
+        0:never | -:never) echo "launchd has never started it: its plist needs RunAtLoad" ;;
+        *:exit:*) echo "it ended with ${2#exit:}, runs $1: a crash loop, if launchd keeps starting it; see its log" ;;
+        *:signal:*) echo "signal ${2#signal:} ended it, runs $1: stopped by someone, or it crashed; see its log" ;;
+        *) echo "launchd tells nothing of its end, runs $1" ;;
+    esac
+}
+
+check_watcher() {  # check_watcher DOMAIN/LABEL PID RUNS LAST
+    if found_pid=$(steady_pid "$@"); then
+        say ok watcher "$1 is loaded and running, pid $found_pid"
         [ "$watcher_state" = running ] || watcher_state=running watcher_pid=$found_pid
     else
         [ "$watcher_state" = running ] || watcher_state=stopped
-        job_info "$1/$2"
-        why="it ended with $job_last, runs $job_runs: a crash loop, if launchd keeps restarting it; see its log"
-        [ "$job_last" != never ] || [ "$job_runs" = - ] || why="launchd has never started it: its plist needs RunAtLoad"
-        say FAIL watcher "$1/$2 is loaded but not running: $why"
+        # shellcheck disable=SC2046 # three words
+        set -- "$1" $(job_info "$1" || echo "$2 $3 $4")
+        if [ "$2" != - ]; then why="it runs again and again, runs $3: a crash loop; see its log"
+        else why=$(not_running_because "$3" "$4"); fi
+        say FAIL watcher "$1 is loaded but not running: $why"
     fi
-    [ "$launchd_era" = list ] || ! "$launchctl" print-disabled "$1" 2>/dev/null | grep -Eq "\"$2\" => (true|disabled)" ||
-        say FAIL watcher "$1/$2 is disabled, so it will not come back after a restart: launchctl enable $1/$2"
+    [ "$launchd_era" = list ] || ! bounded 10 "$launchctl" print-disabled "${1%/*}" 2>/dev/null | grep -Eq "\"${1##*/}\" => (true|disabled)" ||
+        say FAIL watcher "$1 is disabled, so it will not come back after a restart: launchctl enable $1"
 }
 
 check_watchers() {
-    find_launchd_era
+    [ -n "$launchd_era" ] || look_for_watchers
     [ "$launchd_era" != none ] || { say note watcher "launchctl answers neither print nor list"; return; }
-    watcher_state=none watchers="" count=0
-    for watch_domain in $(watch_domains); do
-        for watched in com.voskel.voskeld com.voskel.voskeld-continuous; do
-            job_info "$watch_domain/$watched" || continue
-            watchers="$watchers${watchers:+, }$watch_domain/$watched"
-            count=$((count + 1))
-            check_watcher "$watch_domain" "$watched"
-        done
-    done
+    watcher_state=none
+    count=$(printf '%s' "$watchers" | grep -c .)
+    # shellcheck disable=SC2086 # four words a line
+    while read -r line; do [ -z "$line" ] || check_watcher $line; done <<EOF
+$watchers
+EOF
     if [ "$count" = 0 ] && [ "$launchd_era" = list ] && [ "$(id -u)" = 0 ] && logged_in_uids | grep -qvx 0; then
         watcher_state=unknown
         say note watcher "none in the system domain, and before 10.10 root cannot see a user's LaunchAgent: run --check as each user"
     elif [ "$count" = 0 ]; then
         say FAIL watcher "no com.voskel.voskeld or com.voskel.voskeld-continuous is loaded in $(watch_domains | tr '\n' ' ')so nothing watches"
     elif [ "$count" -gt 1 ]; then
-        say FAIL watcher "$count watchers are loaded ($watchers): each alarm comes $count times; boot all but one out"
+        say FAIL watcher "$count watchers are loaded ($(printf '%s\n' "$watchers" | cut -d' ' -f1 | paste -s -d, - | sed 's/,/, /g')): each alarm comes $count times; boot all but one out"
     fi
-    for job in $("$launchctl" list 2>/dev/null | awk '$3 ~ /^com\.voskel\..*\.firedrill/ { print $3 }'); do
+    for job in $(bounded 10 "$launchctl" list 2>/dev/null | awk '$3 ~ /^com\.voskel\..*\.firedrill/ { print $3 }'); do
         say note "drill job" "$job is loaded: if no drill runs, launchctl bootout $(own_domain)/$job"
     done
 }
