@@ -16,31 +16,25 @@
 
 namespace {
 
-// A member of a killed pipeline that is stuck in the kernel may never end;
-// this is how long the shell that ran it gets to be reaped.
+// A member of a killed pipeline stuck in the kernel may never end: its shell
+// gets this long to be reaped.
 const long long kReapMilliseconds = 2000;
-
-// How often a reap gives the processor away before it naps instead.
 const int kReapYields = 20;
-
-// The wait status of a shell we could not reap.
 const int kStatusUnknown = -1;
 
-// A new pipe's end has no other descriptor flag to keep.
+// A new pipe's end has no other flag to keep.
 bool SetCloseOnExec(int fd) {
     return fcntl(fd, F_SETFD, FD_CLOEXEC) != -1;
 }
 
-// Returns the pid of the running command with *readFd its stdout, or -1 with
-// errno set when no pipe or process could be made.
+// Returns -1 with errno set when no pipe or process could be made.
 pid_t StartCapture(const char* commandLine, int* readFd) {
     int fds[2];
     if (pipe(fds) != 0) {
         return -1;
     }
-    // Neither end may leak into another child: a reader left open elsewhere
-    // would keep a flooding command from ever meeting a broken pipe, and a
-    // background child holding the write end would hold the capture open.
+    // A reader left open in another child would spare a flooding command its
+    // broken pipe; a writer left there would hold the capture open.
     pid_t pid = -1;
     if (SetCloseOnExec(fds[0]) && SetCloseOnExec(fds[1])) {
         pid = SpawnShell(commandLine, fds[1], true);
@@ -56,7 +50,6 @@ pid_t StartCapture(const char* commandLine, int* readFd) {
     return pid;
 }
 
-// Tells once per capture that poll failed, then pauses before it is tried again.
 void ReportPollError(bool& told) {
     if (!told) {
         warn("poll, trying again every second");
@@ -65,8 +58,7 @@ void ReportPollError(bool& told) {
     PauseSeconds(1);
 }
 
-// Reads into area until the output ends, maxBytes are read or the deadline
-// passes; false at the deadline.
+// False when the deadline came before the output ended or filled maxBytes.
 bool ReadUntil(int fd, char* area, size_t maxBytes, long long deadline, size_t& length) {
     length = 0;
     bool pollFailed = false;
@@ -78,7 +70,7 @@ bool ReadUntil(int fd, char* area, size_t maxBytes, long long deadline, size_t& 
         pollfd ready{fd, POLLIN, 0};
         const int timeout = left < 60000 ? static_cast<int>(left) : 60000;
         if (poll(&ready, 1, timeout) == -1) {
-            // Output that has not ended is not to be judged as whole.
+            // Output that has not ended is not whole.
             if (errno != EINTR) {
                 ReportPollError(pollFailed);
             }
@@ -97,11 +89,10 @@ bool ReadUntil(int fd, char* area, size_t maxBytes, long long deadline, size_t& 
     return true;
 }
 
-// Reaps pid by the deadline into status; false when it is still running then.
+// False when pid still runs at the deadline.
 bool ReapBy(pid_t pid, long long deadline, int& status) {
-    // The shell usually ends within microseconds of its output, and a timed
-    // nap costs more of our own CPU than the rest of a capture: first give
-    // the shell the processor a few times, then nap, briefly at first.
+    // The shell ends within microseconds of its output, and a timed nap costs
+    // more of our CPU than the rest of a capture: yield first, then nap.
     int yields = kReapYields;
     long napMicroseconds = 50;
     for (;;) {
@@ -127,29 +118,25 @@ bool ReapBy(pid_t pid, long long deadline, int& status) {
     }
 }
 
-// The last command of each of our pipelines ends with 0 whenever it has run,
-// even on empty input. A shell that wrote nothing and ended otherwise, or
-// whose end we could not see, failed before the pipeline ran: no pipe, no
-// fork. Text was made by the pipeline, whatever the status.
+// The last command of each of our pipelines ends with 0 whenever it ran: a
+// shell that wrote nothing and ended otherwise failed before it (no pipe, no
+// fork).
 bool PipelineRan(size_t bytesRead, int status) {
     return bytesRead > 0 ||
            (status != kStatusUnknown && WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
-// Reads the output of the started command pid and waits for it, both by the
-// deadline.
 Captured FinishCapture(pid_t pid, int readFd, char* area, size_t maxBytes, long long deadline) {
     Captured captured{0, CaptureEnd::kTimedOut};
     const bool outputEnded = ReadUntil(readFd, area, maxBytes, deadline, captured.length);
-    // Closing before the wait ends a command still writing past the limit.
+    // Closed before the wait, so that a command writing past the limit ends.
     close(readFd);
     int status = kStatusUnknown;
     if (outputEnded && ReapBy(pid, deadline, status)) {
         captured.end = PipelineRan(captured.length, status) ? CaptureEnd::kRan : CaptureEnd::kNotRun;
     }
-    // The shell's whole process group goes: a hung diskutil with the grep and
-    // awk that wait on it, or a diskutil that a shell started before it failed
-    // at the next pipe, of which each retry would leave one more behind.
+    // The whole process group: a hung diskutil with the grep and awk waiting
+    // on it, or one that a shell started before it failed at the next pipe.
     if (captured.end != CaptureEnd::kRan) {
         kill(-pid, SIGKILL);
     }
@@ -181,17 +168,16 @@ Captured CaptureCommand(const char* commandLine, char* area, size_t maxBytes, in
                 ReportStartedAgain(commandLine, reported);
                 return captured;
             }
-            // A try that follows failed starts may have spent its time on them
-            // too (bash retries its forks for seconds), so when the limit cuts
-            // it off, the check was not made: it is not a hang to try again.
+            // After failed starts, a try may have spent its time starting (bash
+            // retries a failed fork for seconds): if the limit ends it, the
+            // check never ran, so it counts as not run, not as a hang.
             if (captured.end == CaptureEnd::kTimedOut) {
                 return reported ? Captured{captured.length, CaptureEnd::kNotRun} : captured;
             }
             why = "its shell failed before the pipeline ran";
         }
-        // Empty text would read as a healthy RAID, so a check that did not run
-        // is tried again while the resources may come back. A try begun with
-        // less than a second left could only be cut off.
+        // Empty text would read as a healthy RAID: try again while the
+        // resources may come back and a whole second of the limit is left.
         if (NowMilliseconds() + 1000 >= deadline) {
             return Captured{0, CaptureEnd::kNotRun};
         }

@@ -15,9 +15,11 @@ namespace {
 
 const char kShell[] = "/bin/sh";
 
-// We ignore SIGPIPE and SIGXFSZ, and an ignored signal survives exec: yet a
-// command that writes past a capture's limit must die of the broken pipe, and
-// one that meets a file size limit must stop as it would anywhere else.
+// An ignored signal survives exec. We ignore SIGPIPE and SIGXFSZ, yet a
+// command writing past a capture's limit must die of its broken pipe, and one
+// at a file size limit must stop as anywhere else; SIGCHLD, which whoever
+// started us may have ignored, would let a shell's children reap themselves
+// before the shell waits for its pipeline.
 const int kDefaultInChildren[] = {SIGPIPE, SIGCHLD, SIGXFSZ};
 
 // Returns 0, or the error of the first call that failed.

@@ -4,18 +4,15 @@
 
 #include <sys/types.h>
 
-// Spawns /bin/sh -c commandLine with stdoutFd as its stdout, or /dev/null
-// when stdoutFd is -1; stdin and stderr stay ours. ownGroup puts it in a
-// process group of its own, so that its whole pipeline can be ended. Returns
-// the pid, or -1 with errno set when nothing could be started.
+// /bin/sh -c commandLine with stdoutFd as its stdout (-1: /dev/null), our
+// stdin and stderr, and in a group of its own if ownGroup, so that its whole
+// pipeline can be ended. -1 with errno set when nothing could be started.
 pid_t SpawnShell(const char* commandLine, int stdoutFd, bool ownGroup);
 
-// Tells once per run of failures that commandLine could not be started, and
-// why, then pauses a second before the caller tries again. reported starts
-// false.
+// Tells once per run of failures (reported starts false) why commandLine
+// could not start, then pauses a second.
 void PauseAfterStartFailure(const char* commandLine, const char* why, bool& reported);
 
-// Tells that commandLine started after a run of failures, if one was told.
 void ReportStartedAgain(const char* commandLine, bool reported);
 
 #endif

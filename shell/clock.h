@@ -1,4 +1,3 @@
-// The waking-time clock that every time limit of the shell queries counts on.
 #ifndef VOSKELD_CLOCK_H
 #define VOSKELD_CLOCK_H
 

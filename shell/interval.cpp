@@ -27,7 +27,6 @@ int ConvertInterval(const char* text, size_t length) {
         negative = text[i] == '-';
         ++i;
     }
-    // Clamping as we go keeps a long run of digits from overflowing.
     const int64_t limit = negative ? 2147483648LL : 2147483647LL;
     int64_t magnitude = 0;
     for (; i < length && IsDigit(text[i]); ++i) {

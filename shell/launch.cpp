@@ -12,7 +12,6 @@ namespace {
 // waitpid(-1): that could take a capture's shell from its capture.
 pid_t launched[kMaxLaunched];
 
-// Reaps the launched commands that have ended; returns a free place, or -1.
 int ReapAndFindFreePlace() {
     int place = -1;
     for (int i = 0; i < kMaxLaunched; ++i) {
@@ -47,7 +46,6 @@ void LaunchCommand(const char* commandLine) {
     }
     bool reported = false;
     pid_t pid = -1;
-    // An alert command that could not start is started late rather than never.
     while ((pid = SpawnShell(commandLine, -1, false)) == -1) {
         PauseAfterStartFailure(commandLine, strerror(errno), reported);
         ReapLaunched();

@@ -26,8 +26,7 @@ bool EvaluateProbe(const char* text, size_t length, const char* key) {
 
 bool RunProbe(const char* commandLine, const char* key, char (&area)[kProbeLimit],
               int limitSeconds) {
-    // Every cycle passes here: alarm commands that have ended since the last
-    // alert are reaped even when no alert follows.
+    // Alarm commands that ended are reaped even when no alert follows.
     ReapLaunched();
     Captured captured = CaptureCommand(commandLine, area, kProbeLimit, limitSeconds);
     // A disk utility may hang once on a disk that is waking; the second hang
@@ -36,8 +35,7 @@ bool RunProbe(const char* commandLine, const char* key, char (&area)[kProbeLimit
         captured = CaptureCommand(commandLine, area, kProbeLimit, limitSeconds);
     }
     // A disk utility that hangs is likeliest stuck on a failing disk, and a
-    // check that cannot run sees nothing: either way the watch raises the
-    // alarm rather than watch nothing.
+    // check that cannot run sees nothing: either way, the alarm.
     if (captured.end == CaptureEnd::kTimedOut) {
         warnx("\"%s\" did not end within %d seconds, twice: counted as a failure",
               commandLine, limitSeconds);

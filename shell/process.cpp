@@ -50,20 +50,17 @@ void SetUpStdioAndSignals() {
     if (sigprocmask(SIG_SETMASK, &none, nullptr) == -1) {
         warn("sigprocmask");
     }
-    // Inherited as ignored, SIGCHLD would let the kernel reap our children
-    // before we wait for them: no capture could then tell a pipeline that ran
-    // from one that never did, and every quiet check would count as failed.
+    // Inherited as ignored, SIGCHLD would reap our children before we wait:
+    // no capture could tell a pipeline that ran from one that never did.
     SetDisposition(SIGCHLD, SIG_DFL);
-    // A reader of stdout that has gone away, or a log that has reached its
-    // size limit, must not end the watch: the lines are dropped. Every child
-    // gets the defaults back.
+    // A reader gone away, or a log at its size limit, must not end the watch:
+    // the lines are dropped.
     SetDisposition(SIGPIPE, SIG_IGN);
     SetDisposition(SIGXFSZ, SIG_IGN);
 }
 
 void PauseSeconds(int seconds) {
-    // A negative interval is skipped like 0: as an unsigned pause it would
-    // last over a century and end the watch in silence.
+    // As an unsigned pause, a negative one would last over a century.
     if (seconds <= 0) {
         return;
     }

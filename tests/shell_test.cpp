@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/prctl.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <fcntl.h>
@@ -136,6 +137,11 @@ std::size_t CountProcesses(std::string commandLine) {
     return count;
 }
 
+// A row's child ends itself this long after it starts, however its row
+// fails: as uid 65534 it would hold that user's process count for every
+// later run.
+const unsigned kRowSeconds = 60;
+
 void RaiseLimits(int) {
     for (const int resource : {RLIMIT_NOFILE, RLIMIT_NPROC}) {
         rlimit limit{};
@@ -143,6 +149,9 @@ void RaiseLimits(int) {
         limit.rlim_cur = limit.rlim_max;
         setrlimit(resource, &limit);
     }
+    // The timer that raised the limits now ends the row.
+    signal(SIGALRM, SIG_DFL);
+    alarm(kRowSeconds);
 }
 
 // Out of descriptors or processes, a capture that gave empty text would read
@@ -210,6 +219,19 @@ TEST(StartFailure, WaitsForResourcesUpToTheLimitInsteadOfSkippingTheCommand) {
              return WaitUntil([&] { return access(marker.c_str(), F_OK) == 0; }, 20);
          }, "after all"},
         // The shell starts a hung diskutil, then fails at the second pipe.
+        // A launched command that has ended holds the last process as a
+        // zombie until a retry of the capture reaps it.
+        {"capture after a launch that has ended", RLIMIT_NPROC, 3, false, [&] {
+             LaunchCommand("exit 0");
+             WaitUntil([] { return CountChildren(getpid(), 'Z') == 1; }, 5);
+             rlimit two{};
+             getrlimit(RLIMIT_NPROC, &two);
+             two.rlim_cur = 2;
+             setrlimit(RLIMIT_NPROC, &two);
+             char area[kIntervalLimit];
+             const Captured captured = CaptureCommand("printf abc", area, sizeof area, 5);
+             return captured.end == CaptureEnd::kRan && std::string(area, captured.length) == "abc";
+         }, "after all"},
         {"probe, a hung first command, then no descriptor", RLIMIT_NOFILE, 5, false, [&] {
              char area[kProbeLimit];
              // Named by our pid, so that only the sleeps of this try count.
@@ -228,6 +250,8 @@ TEST(StartFailure, WaitsForResourcesUpToTheLimitInsteadOfSkippingTheCommand) {
             continue;
         }
         const auto start = Clock::now();
+        // A child given our unwritten lines would write them again.
+        std::fflush(stdout);
         const pid_t child = fork();
         if (child == 0) {
             Redirect err(STDERR_FILENO, mac.Dir() + "/stderr");
@@ -237,6 +261,9 @@ TEST(StartFailure, WaitsForResourcesUpToTheLimitInsteadOfSkippingTheCommand) {
             if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
                 _exit(2);
             }
+            // After setuid, which clears it.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            alarm(kRowSeconds);
             const std::size_t descriptors = CountOpenDescriptors();
             rlimit limit{};
             getrlimit(c.resource, &limit);
@@ -300,12 +327,17 @@ TEST(CaptureCommand, EndsTheWholePipelineAtTheTimeLimit) {
         << "a member of the pipeline outlived the time limit";
 }
 
+// However long it runs after its output has ended, within the time limit.
 TEST(CaptureCommand, WaitsForTheCommandAfterItsOutputEnds) {
     FakeMac mac;
     const std::string marker = mac.Dir() + "/done";
-    const std::string commandLine = "exec >&-; sleep 0.3; touch '" + marker + "'";
-    EXPECT_EQ(Capture(commandLine.c_str()), "");
-    EXPECT_EQ(access(marker.c_str(), F_OK), 0) << "returned before the command ended";
+    for (const char* seconds : {"0.3", "3"}) {
+        SCOPED_TRACE(seconds);
+        const std::string commandLine = std::string("exec >&-; sleep ") + seconds + "; touch '" + marker + "'";
+        char area[kIntervalLimit];
+        EXPECT_EQ(CaptureCommand(commandLine.c_str(), area, sizeof area, kCaptureSeconds).end, CaptureEnd::kRan);
+        EXPECT_EQ(unlink(marker.c_str()), 0) << "returned before the command ended";
+    }
 }
 
 TEST(CaptureCommand, KeepsNoBytesOfALongerEarlierCapture) {
@@ -452,6 +484,8 @@ TEST(ConvertInterval, FollowsAtoiAndSaturatesAtThe32BitLimits) {
         {"-2147483649", INT_MIN},
         {"-99999999999", INT_MIN},
         {"9999999999999999999999999", INT_MAX},  // past 64 bits too
+        {"18446744073709551617", INT_MAX},       // 2^64 + 1, which wraps to 1
+        {"-18446744073709551617", INT_MIN},
         {"000000000000000000000000000012", 12},
     };
     for (const auto& c : cases) {
@@ -488,6 +522,31 @@ TEST(ReadWaitSeconds, ReadsTheFirstDelaysecondsLineOfTheConfiguration) {
         }
         EXPECT_EQ(ReadWaitSeconds(), c.expected) << (c.config ? c.config : "(no file)");
     }
+    unsetenv("FAKEMAC_DIR");
+}
+
+// A configuration that never ends (a FIFO, a hung mount) gives what came by
+// the time limit, not nothing: grep passes its lines on a block at a time.
+TEST(ReadWaitSeconds, OfAConfigurationThatNeverEndsIsWhatCameByTheLimit) {
+    FakeMac mac;
+    const std::string path = std::string(FAKEMAC_BIN) + ":" + std::getenv("PATH");
+    setenv("FAKEMAC_DIR", mac.Dir().c_str(), 1);
+    setenv("PATH", path.c_str(), 1);
+    const std::string fifo = mac.Dir() + "/voskeld.conf";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    // Enough lines that cut, too, passes a block on; then it never ends.
+    const pid_t writer = fork();
+    if (writer == 0) {
+        const int fd = open(fifo.c_str(), O_WRONLY);
+        for (int i = 0; i < 5000; ++i) {
+            (void)!write(fd, "delayseconds=7\n", 15);
+        }
+        pause();
+        _exit(0);
+    }
+    EXPECT_EQ(ReadWaitSeconds(), 7);
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
     unsetenv("FAKEMAC_DIR");
 }
 

@@ -15,7 +15,6 @@ const char kOpenCommand[] = "open /Applications/Voskel.app";
 char result[kProbeLimit];
 char resultb[kProbeLimit];
 
-// A healthy probe is not worth a line in this edition.
 void RaidIsOK() {
 }
 

@@ -8,6 +8,7 @@ int gMailsent;
 
 namespace {
 
+// voskeld-rotate-log, the fire drill's preflight and the tests read these.
 const char kBanner[] = "Voskel 2.2 daemon started. ";
 const char kProgressFormat[] = "Checking RAID volumes status every %d seconds\n";
 const char kStatusOK[] = "RAID volumes status: OK";
