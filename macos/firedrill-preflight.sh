@@ -164,7 +164,7 @@ check_python() {
 
 # The interval as voskeld reads it, not as a copy of its rules would.
 daemon_interval() {
-    mkdir "$work/interval" && ln -s /usr/bin/true "$work/interval/diskutil" || return 1
+    mkdir "$work/interval" && ln -s /usr/bin/true "$work/interval/diskutil" && : >"$work/interval/output" || return 1
     PATH=$work/interval:$job_path "$sbin/voskeld" >"$work/interval/output" 2>/dev/null &
     tries=0
     until [ "$(sed -n '$=' "$work/interval/output")" -ge 2 ] 2>/dev/null || [ "$tries" -ge 50 ]; do
