@@ -1,17 +1,13 @@
-# The fire drill's preflight: a line for each piece the alarm needs, the
-# RAID, and the watchers, then the result line.
-# Sourced by voskeld-firedrill, whose variables it reads: root (a stand-in
-# root, or empty), sbin, share, edition, work (a folder of its own) and
-# timer (perl's bounded exec).
-# It sets, for the drill to read: job_path (the PATH the installed job runs
-# with, under the root: launchd's until preflight runs), launchctl,
-# launchd_era and watchers (look_for_watchers, which the drill may call
-# first), and, for result_line: problems, blocked, notes, watcher_state,
-# watcher_pid, raid. The other functions print their answers.
+# The fire drill's preflight: a line for each piece the alarm needs, the RAID
+# and the watchers, then the result line. Sourced by voskeld-firedrill, whose
+# root, sbin, share, edition, work and timer it reads. It sets job_path (the
+# installed job's PATH under the root), launchctl, launchd_era and watchers
+# (look_for_watchers, which the drill may call first), and the counts and
+# states of the result line; the other functions print their answers.
 # shellcheck shell=sh disable=SC2154,SC2012
 
 problems=0 blocked=0 notes=0
-launchctl="" launchd_era="" watcher_state=unknown watcher_pid="" raid=unknown
+launchctl="" launchd_era="" watchers="" watcher_state=unknown watcher_pid="" raid=unknown
 
 # say STATE WHAT TEXT: ok, note, FAIL, or blocked (this Mac cannot have it).
 say() {
@@ -19,8 +15,6 @@ say() {
     case $1 in FAIL) problems=$((problems + 1)) ;; blocked) blocked=$((blocked + 1)) ;; note) notes=$((notes + 1)) ;; esac
 }
 
-# The last line, fixed words in a fixed order for a management tool, and the
-# exit status.
 result_line() {
     sort -u "$work/hung" >"$work/hung.once" 2>/dev/null
     while IFS= read -r hung; do say FAIL hung "$hung"; done <"$work/hung.once"
@@ -32,13 +26,12 @@ result_line() {
     [ "$blocked" = 0 ] || return 3
 }
 
-on_job_path() {  # on_job_path NAME: where the job finds NAME
+on_job_path() {
     (PATH=$job_path && command -v "$1") | grep '^/'
 }
 
-# bounded SECONDS COMMAND...: COMMAND, ended when it takes longer, which is
-# noted for a FAIL line of its own: a tool stuck on a sick disk or a busy
-# launchd must not keep the preflight from its result.
+# bounded SECONDS COMMAND...: a tool stuck on a sick disk, or a busy launchd,
+# is ended, and told in a FAIL line of its own before the result.
 bounded() {
     seconds=$1
     shift
@@ -48,40 +41,29 @@ bounded() {
     return "$status"
 }
 
-run_tool() {  # run_tool NAME ARG...: NAME from the job's PATH, quietly
+run_tool() {
     tool=$(on_job_path "$1") && shift && bounded 10 "$tool" "$@" 2>/dev/null
 }
 
-# Why /usr/bin is closed on this Mac, if it is.
 usr_bin_closed() {
     case $(run_tool sw_vers -productVersion) in
-        10.1[5-9]* | 1[1-9]* | [2-9][0-9]*)
-            echo "the system volume is read-only from 10.15, and sealed from 11, SIP or not" ;;
+        10.1[5-9]* | 1[1-9]* | [2-9][0-9]*) echo "the system volume is read-only from 10.15, and sealed from 11, SIP or not" ;;
         *) run_tool csrutil status | grep -q 'status: enabled' && echo "SIP keeps /usr/bin closed" ;;
     esac
 }
 
-owner_of() {
-    ls -ldn "$1" | awk '{ print $3 }'
+check_tool() {  # check_tool NAME WHY [PATH]
+    found=${3-$(on_job_path "$1")}
+    if [ -n "$found" ]; then say ok "$1" "$found"; else say FAIL "$1" "not on the job's PATH ($job_path): $2"; fi
 }
 
-check_tool() {  # check_tool NAME WHY
-    if found=$(on_job_path "$1"); then say ok "$1" "$found"; else say FAIL "$1" "not on the job's PATH ($job_path): $2"; fi
-}
-
-check_file() {  # check_file PATH WHAT WHY: blocked, not FAIL, where /usr/bin is closed
+check_file() {  # check_file PATH WHAT WHY: blocked where /usr/bin is closed
     [ ! -e "$root$1" ] || { say ok "$2" "$1"; return; }
     why=""
     case $1 in /usr/bin/*) why=$(usr_bin_closed) ;; esac
     if [ -n "$why" ]; then say blocked "$2" "no $1: $3; $why"; else say FAIL "$2" "no $1: $3"; fi
 }
 
-# Our afplay and python, where the job's PATH puts them first.
-adapters_on_job_path() {
-    player=$(on_job_path afplay) && [ -f "${player%/*}/adapt.sh" ] && echo "${player%/*}"
-}
-
-# adapted FUNCTION ARG...: what the adapters answer on the job's PATH.
 adapted() {
     # shellcheck disable=SC2030 # for the adapters alone
     (PATH=$job_path && "$@")
@@ -102,8 +84,7 @@ check_mail_owner() {  # check_mail_owner SCRIPT
     say ok "mail script" "$mail, changed only by root"
 }
 
-# Whether the program a script's first line names runs here.
-runs_by_itself() {  # runs_by_itself SCRIPT
+runs_by_itself() {
     # shellcheck disable=SC2046 # the words of the first line
     set -- $(sed -n '1s/^#!//p' "$1")
     case ${1-} in
@@ -113,12 +94,32 @@ runs_by_itself() {  # runs_by_itself SCRIPT
     esac && adapted working_python3 "$tool"
 }
 
-# The mail as the job would send it: the script, and what runs it.
+# The sound and the mail as the job has them: through our adapters or,
+# without them, the files in /usr/bin that the commands name.
+check_sound() {
+    if [ -z "$adapter_dir" ]; then
+        check_tool afplay "no alarm sound"
+        check_file /usr/bin/voskeld.wav "sound file" "the alarm is silent"
+        return
+    fi
+    check_tool afplay "no alarm sound" "$(adapted next_tool afplay)"
+    sound=$(adapted sound_file)
+    file=${sound%%|*} file=${file#"$root"}
+    case $file in "$named_sound") say ok "sound file" "$file" ;; *) say ok "sound file" "$file: ${sound#*|}" ;; esac
+}
+
 check_mail() {
-    if [ -z "$adapter_dir" ]; then check_python; check_mail_script; return; fi
+    mail=/usr/bin/voskeldemail.py
+    if [ -z "$adapter_dir" ]; then
+        if on_job_path python >/dev/null || [ -f "$root$mail" ] || [ -z "$(usr_bin_closed)" ]; then
+            check_tool python "no mail is sent, yet the log says it was; from macOS 12.3, set a PATH to one in the job's plist"
+        else say note python "not on the job's PATH, and of no use without the mail script"; fi
+        if [ -f "$root$mail" ]; then check_mail_owner "$mail"; else check_file $mail "mail script" "no alert mail can be sent"; fi
+        return
+    fi
     if ! mail=$(adapted mail_script); then
         say note python "of no use without a mail script"
-        say FAIL "mail script" "neither $spec_mail nor $site/voskeldemail.py: no alert mail is sent, yet the log says it was; see MAIL in voskeld(8)"
+        say FAIL "mail script" "neither $named_mail nor $site/voskeldemail.py: no alert mail is sent, yet the log says it was; see MAIL in voskeld(8)"
         return
     fi
     runner=$(adapted mail_runner "$mail")
@@ -133,36 +134,7 @@ check_mail() {
     check_mail_owner "$mail"
 }
 
-# The sound as the job would play it.
-check_sound() {
-    if [ -z "$adapter_dir" ]; then
-        check_tool afplay "no alarm sound"
-        check_file /usr/bin/voskeld.wav "sound file" "the alarm is silent"
-        return
-    fi
-    if player=$(adapted next_tool afplay); then say ok afplay "$player"; else say FAIL afplay "not on the job's PATH ($job_path): no alarm sound"; fi
-    sound=$(adapted sound_file)
-    file=${sound%%|*} file=${file#"$root"}
-    case $file in "$spec_sound") say ok "sound file" "$file" ;; *) say ok "sound file" "$file: ${sound#*|}" ;; esac
-}
-
-# Without our adapters the job runs the spec's files in /usr/bin, and python.
-check_mail_script() {
-    mail=/usr/bin/voskeldemail.py
-    [ -f "$root$mail" ] || { check_file $mail "mail script" "no alert mail can be sent"; return; }
-    check_mail_owner "$mail"
-}
-
-# python matters only where a mail script can be.
-check_python() {
-    if ! on_job_path python >/dev/null && [ ! -f "$root/usr/bin/voskeldemail.py" ] && [ -n "$(usr_bin_closed)" ]; then
-        say note python "not on the job's PATH, and of no use without the mail script"
-    else
-        check_tool python "no mail is sent, yet the log says it was; from macOS 12.3, set a PATH to one in the job's plist"
-    fi
-}
-
-# The interval as voskeld reads it, not as a copy of its rules would.
+# As voskeld reads it, not as a copy of its rules would.
 daemon_interval() {
     mkdir "$work/interval" && ln -s /usr/bin/true "$work/interval/diskutil" && : >"$work/interval/output" || return 1
     PATH=$work/interval:$job_path "$sbin/voskeld" >"$work/interval/output" 2>/dev/null &
@@ -190,11 +162,6 @@ check_interval() {
     esac
 }
 
-logged_in_uids() {
-    owner_of "$root/dev/console" 2>/dev/null
-    run_tool who | while read -r name _; do id -u "$name" 2>/dev/null; done
-}
-
 # The RAID now: one that lists no set makes every check read healthy.
 check_raid() {
     diskutil=$(on_job_path diskutil) || return 0
@@ -203,8 +170,7 @@ check_raid() {
         /Failed/ { failed = 1 }
         /Missing\/Damaged/ { unwell = 1 }
         /^Name:/ { sub(/^Name:[ \t]*/, ""); name = $0 }
-        /^Status:/ { sub(/^Status:[ \t]*/, ""); sets = sets sep name " " $0; sep = ", "; n++
-                     if ($0 != "Online") unwell = 1 }
+        /^Status:/ { sub(/^Status:[ \t]*/, ""); sets = sets sep name " " $0; sep = ", "; n++; if ($0 != "Online") unwell = 1 }
         END { print (failed ? "failed" : unwell ? "degraded" : n ? "online" : "none") " " n + 0 ": " sets }')
     raid=${sets%% *}
     case $raid in
@@ -214,12 +180,9 @@ check_raid() {
     esac
 }
 
-# launchd_era: print from 10.10 on, list before, or none.
-find_launchd_era() {
-    launchd_era=none
-    launchctl=$(on_job_path launchctl) || return 0
-    if bounded 10 "$launchctl" print system >/dev/null 2>&1; then launchd_era=print
-    elif bounded 10 "$launchctl" list >/dev/null 2>&1; then launchd_era=list; fi
+logged_in_uids() {
+    ls -ldn "$root/dev/console" 2>/dev/null | awk '{ print $3 }'
+    run_tool who | while read -r name _; do id -u "$name" 2>/dev/null; done
 }
 
 # The system and each logged-in user's session; before 10.10, the caller's.
@@ -233,9 +196,8 @@ own_domain() {
     if [ "$(id -u)" = 0 ]; then echo system; else echo "gui/$(id -u)"; fi
 }
 
-# job_info DOMAIN/LABEL: "PID RUNS LAST" of a loaded job, PID - while it does
-# not run, RUNS - where launchd does not tell, LAST never, exit:N or
-# signal:N; fails if it is not loaded.
+# job_info DOMAIN/LABEL: "PID RUNS LAST" of a loaded job (PID - when not
+# running, RUNS - when untold, LAST never, exit:N or signal:N), or a failure.
 job_info() {
     case $launchd_era in
         list) job=$(bounded 10 "$launchctl" list "${1##*/}" 2>/dev/null) ;;
@@ -251,46 +213,31 @@ job_info() {
         END { print (pid == "" ? "-" : pid), (runs == "" ? "-" : runs), (last == "" ? "never" : last) }'
 }
 
-pid_age() {
-    ps -o etime= -p "$1" 2>/dev/null | awk -F'[-:]' 'NF { s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s; ok = 1 }
-        END { exit !ok }'
-}
-
-# Every job of ours that launchd has loaded: "DOMAIN/LABEL PID RUNS LAST" a line.
-loaded_watchers() {
-    for domain in $(watch_domains); do
-        for label in com.voskel.voskeld com.voskel.voskeld-continuous; do
-            info=$(job_info "$domain/$label") && echo "$domain/$label $info"
-        done
-    done
-}
-
-# Asks launchd once for its era and our jobs; the drill and the preflight
-# both read the answer.
+# Asks launchd once for its era (print from 10.10, list before, or none) and
+# our jobs, "DOMAIN/LABEL PID RUNS LAST" a line, for the drill and the
+# preflight both.
 look_for_watchers() {
-    find_launchd_era
-    watchers=$(loaded_watchers)
+    launchd_era=none
+    launchctl=$(on_job_path launchctl) || return 0
+    if bounded 10 "$launchctl" print system >/dev/null 2>&1; then launchd_era=print
+    elif bounded 10 "$launchctl" list >/dev/null 2>&1; then launchd_era=list; fi
+    watchers=$(for in_domain in $(watch_domains); do
+        for label in com.voskel.voskeld com.voskel.voskeld-continuous; do
+            info=$(job_info "$in_domain/$label") && echo "$in_domain/$label $info"
+        done
+    done)
 }
 
-# steady_pid DOMAIN/LABEL PID RUNS: the pid, where the job has outlived
-# launchd's 10-second throttle and neither its pid nor its runs change
-# between two looks 2 seconds apart: a crash loop has a pid for a while each
-# time.
+# steady_pid DOMAIN/LABEL PID RUNS: the pid, where the job outlived launchd's
+# 10-second throttle and kept its pid and runs over two looks 2 seconds apart.
 steady_pid() {
-    [ "$2" != - ] && age=$(pid_age "$2") || return 1
+    [ "$2" != - ] && age=$(ps -o etime= -p "$2" 2>/dev/null | awk -F'[-:]' 'NF { s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s }') &&
+        [ -n "$age" ] || return 1
     [ "$age" -ge 10 ] || sleep $((10 - age))
     sleep 2
-    [ "$(job_info "$1")" = "$2 $3 ${4-}" ] || { [ "$3" = - ] && job_info "$1" | grep -q "^$2 "; } && echo "$2"
-}
-
-# Why a loaded watcher does not run, from what launchd last told of it.
-not_running_because() {  # not_running_because RUNS LAST
-    case $1:$2 in
-        0:never | -:never) echo "launchd has never started it: its plist needs RunAtLoad" ;;
-        *:exit:*) echo "it ended with ${2#exit:}, runs $1: a crash loop, if launchd keeps starting it; see its log" ;;
-        *:signal:*) echo "signal ${2#signal:} ended it, runs $1: stopped by someone, or it crashed; see its log" ;;
-        *) echo "launchd tells nothing of its end, runs $1" ;;
-    esac
+    # shellcheck disable=SC2046 # three words
+    set -- "$2" "$3" $(job_info "$1")
+    [ "$1" = "$3" ] && [ "$2" = "$4" ] && echo "$1"
 }
 
 check_watcher() {  # check_watcher DOMAIN/LABEL PID RUNS LAST
@@ -301,8 +248,13 @@ check_watcher() {  # check_watcher DOMAIN/LABEL PID RUNS LAST
         [ "$watcher_state" = running ] || watcher_state=stopped
         # shellcheck disable=SC2046 # three words
         set -- "$1" $(job_info "$1" || echo "$2 $3 $4")
-        if [ "$2" != - ]; then why="it runs again and again, runs $3: a crash loop; see its log"
-        else why=$(not_running_because "$3" "$4"); fi
+        case $2:$3:$4 in
+            -:0:never | -:-:never) why="launchd has never started it: its plist needs RunAtLoad" ;;
+            -:*:exit:*) why="it ended with ${4#exit:}, runs $3: a crash loop, if launchd keeps starting it; see its log" ;;
+            -:*:signal:*) why="signal ${4#signal:} ended it, runs $3: stopped by someone, or it crashed; see its log" ;;
+            -:*) why="launchd tells nothing of its end, runs $3" ;;
+            *) why="it runs again and again, runs $3: a crash loop; see its log" ;;
+        esac
         say FAIL watcher "$1 is loaded but not running: $why"
     fi
     [ "$launchd_era" = list ] || ! bounded 10 "$launchctl" print-disabled "${1%/*}" 2>/dev/null | grep -Eq "\"${1##*/}\" => (true|disabled)" ||
@@ -324,36 +276,30 @@ EOF
     elif [ "$count" = 0 ]; then
         say FAIL watcher "no com.voskel.voskeld or com.voskel.voskeld-continuous is loaded in $(watch_domains | tr '\n' ' ')so nothing watches"
     elif [ "$count" -gt 1 ]; then
-        say FAIL watcher "$count watchers are loaded ($(printf '%s\n' "$watchers" | cut -d' ' -f1 | paste -s -d, - | sed 's/,/, /g')): each alarm comes $count times; boot all but one out"
+        say FAIL watcher "$count watchers are loaded ($(printf '%s\n' "$watchers" | cut -d' ' -f1 | paste -s -d' ' -)): each alarm comes $count times; boot all but one out"
     fi
     for job in $(bounded 10 "$launchctl" list 2>/dev/null | awk '$3 ~ /^com\.voskel\..*\.firedrill/ { print $3 }'); do
         say note "drill job" "$job is loaded: if no drill runs, launchctl bootout $(own_domain)/$job"
     done
 }
 
-# The plist of the installed job, or ours where none is in /Library.
-installed_plist() {
+preflight() {
+    root_owner=$(ls -ldn "${root:-/}" | awk '{ print $3 }')
+    echo "Preflight: what the alarm needs, and whether it watches"
+    # The installed job's plist, ours where none is in /Library, and its PATH
+    # under the root: its own, or launchd's.
     for plist in "$root/Library/LaunchDaemons/com.voskel.$edition.plist" \
         "$root/Library/LaunchAgents/com.voskel.$edition.plist" "$share/LaunchDaemons/com.voskel.$edition.plist"; do
-        [ ! -f "$plist" ] || { echo "$plist"; return; }
+        [ ! -f "$plist" ] || break
     done
-}
-
-# The PATH a job of PLIST runs with, under the root: its own, or launchd's.
-job_path_of() {  # job_path_of PLIST
-    own=$("$root/usr/libexec/PlistBuddy" -c 'Print :EnvironmentVariables:PATH' "$1" 2>/dev/null) ||
+    own=$("$root/usr/libexec/PlistBuddy" -c 'Print :EnvironmentVariables:PATH' "$plist" 2>/dev/null) ||
         own=/usr/bin:/bin:/usr/sbin:/sbin
-    printf '%s\n' "$own" | tr ':' '\n' | sed "s|^|$root|" | paste -s -d : -
-}
-
-preflight() {
-    root_owner=$(owner_of "${root:-/}")
-    echo "Preflight: what the alarm needs, and whether it watches"
-    plist=$(installed_plist)
-    job_path=$(job_path_of "$plist")
+    job_path=$(printf '%s\n' "$own" | tr ':' '\n' | sed "s|^|$root|" | paste -s -d : -)
     echo "The job's PATH, from ${plist#"$root"}: $job_path"
+    # Our afplay and python, where the job's PATH puts them first.
+    player=$(on_job_path afplay) && adapter_dir=${player%/*} && [ -f "$adapter_dir/adapt.sh" ] || adapter_dir=""
     # shellcheck source=macos/libexec/adapt.sh.in
-    adapter_dir=$(adapters_on_job_path) && . "$adapter_dir/adapt.sh" || adapter_dir=""
+    [ -z "$adapter_dir" ] || . "$adapter_dir/adapt.sh"
     check_tool diskutil "every check reads healthy"
     check_tool osascript "no volume, Voskel or dialog"
     check_sound
